@@ -1,0 +1,50 @@
+/*
+ * al_env.h: the environment of a process inside the software environment:
+ * variables, the root directory, files under the root and the release of
+ * the development tools. Implemented in lib/al_1.
+ */
+#ifndef AL_ENV_H
+#define AL_ENV_H
+
+#include "al_stream.h"
+
+/* The release number of this system: 62, written "6.2" in file names. */
+#define AL_RELEASE_NUMBER 62
+
+/*
+ * Value of an environment variable: the process environment first, then
+ * the variables of the tse_vars files. Null when undefined. The returned
+ * text must not be freed.
+ */
+const char *getvar(const char *name);
+
+/* The root directory (TSE, default "/usr/tse", without a trailing "/"). */
+const char *get_tse(void);
+
+/* The release text, "%1d.%1d" of AL_RELEASE_NUMBER ("6.2"). */
+const char *al_release_text(void);
+
+/*
+ * Opens a file under the root for reading in text mode. The name is
+ * formatted from fmt and the arguments, relative to ${TSE}. Returns the
+ * stream, or null with errno set.
+ */
+STREAM *open_tse_file(const char *fmt, ...)
+    __attribute__((format(printf, 1, 2)));
+
+/*
+ * Development-tools release tests: 1 when the installed development tools
+ * are at least of that release ("tt7.1_a", "tt7.3_a", "tt7.6_a"), else 0.
+ * The version is determined on first use; when it cannot be determined
+ * every test is 0.
+ */
+int is_GTEQ_Pellano(void);
+int is_GTEQ_Marlo(void);
+int is_GTEQ_Tessin(void);
+
+/* Imposes a development-tools version text; the tests follow it. */
+void set_DT_version(const char *version);
+/* The version text in force, determining it first if needed; "" if none. */
+const char *get_DT_version(void);
+
+#endif

@@ -1,0 +1,104 @@
+/*
+ * c_placeholder.cpp: stand-ins for the tdb API lifecycle (init, logon,
+ * transactions, logoff) and the company-number mapping, which the tool
+ * already calls. They keep the real names, signatures and error numbers
+ * and do the least that is correct: no driver is started, every company
+ * maps to itself unless a test says otherwise. The file goes when the
+ * API lifecycle and the company mapping land.
+ */
+#include <map>
+
+#include "al_log.h"
+#include "c_placeholder.h"
+#include "compnr.h"
+#include "tdb_api.h"
+
+static bool logged_on = false;
+static bool references_disabled = false;
+static bool trans_in_use[256];
+
+int tdb_init_api(const char *progname, int progname_mode, int /*attach_shm*/,
+                 int /*locale_mode*/)
+{
+    log_set_progname(progname, progname_mode);
+    return 0;
+}
+
+int tdb_logon(const char * /*client*/)
+{
+    if (logged_on) {
+        tdb_errno = 502;
+        return -1;
+    }
+    logged_on = true;
+    return 0;
+}
+
+int tdb_logoff(void)
+{
+    if (!logged_on) {
+        tdb_errno = E_TDB_NOT_LOGGED_ON;
+        return -1;
+    }
+    logged_on = false;
+    for (bool &in_use : trans_in_use)
+        in_use = false;
+    return 0;
+}
+
+void tdb_disable_references(void)
+{
+    references_disabled = true;
+}
+
+unsigned int tdb_start_session(const char * /*name*/)
+{
+    for (unsigned int id = 1; id <= 255; ++id) {
+        if (!trans_in_use[id]) {
+            trans_in_use[id] = true;
+            return id;
+        }
+    }
+    tdb_errno = 525;
+    return 0;
+}
+
+int tdb_stop_session(unsigned int trans_id)
+{
+    if (trans_id < 1 || trans_id > 255 || !trans_in_use[trans_id]) {
+        tdb_errno = E_TDB_INVALID_SESSION;
+        return -1;
+    }
+    trans_in_use[trans_id] = false;
+    return 0;
+}
+
+/* ---- company mapping ---------------------------------------------------- */
+
+struct CompnrData {
+    std::map<int, int> logic_to_physic;
+};
+
+static CompnrData test_mapping;
+
+void compnr_placeholder_map(int logical, int physical)
+{
+    if (logical < 0)
+        test_mapping.logic_to_physic.clear();
+    else
+        test_mapping.logic_to_physic[logical] = physical;
+}
+
+CompnrData *compnrGetCompnrData(const char * /*table*/)
+{
+    return test_mapping.logic_to_physic.empty() ? CompnrNoMapping
+                                                : &test_mapping;
+}
+
+int compnrLogicToPhysic(CompnrData *data, int logical)
+{
+    if (data == CompnrNoMapping)
+        return logical;
+    auto it = data->logic_to_physic.find(logical);
+    return it == data->logic_to_physic.end() ? logical : it->second;
+}

@@ -1,0 +1,76 @@
+/*
+ * tdb_reconfig.h: the reconfiguration tool's main module: its settings,
+ * the run loop over tables and companies, and the table procedures.
+ */
+#ifndef TDB_RECONFIG_H
+#define TDB_RECONFIG_H
+
+#include "al_stream.h"
+#include "ds_list.h"
+
+/* Run modes. */
+#define RUN_RECONFIGURE 0
+#define RUN_CHECK 1
+#define RUN_REORGANIZE 2
+
+/* Alter kinds stored by checkAlterTable. */
+#define ALTER_NONE 0
+#define ALTER_IN_PLACE 1
+#define ALTER_WITH_EXPORT 2
+#define ALTER_CONVERT 3
+
+/* 1 in compatibility mode (development tools older than "tt7.3_a"). */
+extern int pellano_compatibility;
+
+/* Settings of the run that the run loop and the table procedures read. */
+extern int gIgnoreErrors;      /* -i, acted on in compatibility mode only */
+extern const char *gFileName[2]; /* -o (0) and -e (1) list files */
+
+/* The entry point of the program. */
+int tdbreconfig_main(int argc, char **argv);
+
+/*
+ * Walks every table and company: prints the screen table, runs the table
+ * procedure of the run mode, writes report lines (report may be null) and
+ * list files. Returns 0, or -1 when any step failed.
+ */
+int reconfigureTables(STREAM *report, DsList *tables, DsList *companies,
+                      int ignoreDomain, int runMode);
+
+/*
+ * The report status code of a step: "R0", "R1", "R2" in reconfigure and
+ * reorganize mode, "C0" to "C4" in check mode.
+ */
+const char *getStatus(int runMode, int result, int alterKind);
+
+/*
+ * Splits an extended table name (8-character code, optional three-digit
+ * company, optional "+") into table (9 bytes), company (-1 when absent)
+ * and recovery flag. Returns 0, or -1 for an invalid name.
+ */
+int decodeExtendedTableName(const char *name, char *table, int *compnr,
+                            int *recover);
+
+/* A company number argument: digits only, at most 999. */
+bool parse_compnr(const char *text, int *value);
+/* A company range argument "lo-hi": both 0-999, hi not below lo. */
+bool parse_compnr_range(const char *text, int *lo, int *hi);
+
+/* Table procedures: each returns 0 or -1 and leaves the step's message. */
+int checkAlterTable(const char *table, int compnr, int ignoreDomain,
+                    int *alterKind);
+int alterTable(const char *table, int compnr, int ignoreDomain, int recover);
+int reorganizeTable(const char *table, int compnr, int ignoreDomain,
+                    int recover);
+
+/* Settings of the run as start-up left them. */
+int tdbreconfig_commit_rate(void);
+int tdbreconfig_counter_rate(void);
+int tdbreconfig_max_dump_size(void);
+const char *tdbreconfig_dump_dir(void);
+unsigned int tdbreconfig_session_id(void);
+
+/* Test support: every setting of the run back to its default. */
+void tdbreconfig_reset(void);
+
+#endif
