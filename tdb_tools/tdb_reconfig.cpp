@@ -42,7 +42,9 @@ const char *gFileName[2] = {nullptr, nullptr};
 
 static const char *gProgramName = "tdbreconfig";
 static int gSuppressMessages = 0;
-static const char *gDumpDir = ".";
+/* The longest dump directory name (-t). */
+#define MAX_DUMP_DIR_LEN 128
+static char gDumpDir[MAX_DUMP_DIR_LEN + 1] = ".";
 static int gMaxDumpSize = DUMP_MAX_SIZE;
 static int gCommitRate = 100;
 static int gCounterRate = 100;
@@ -54,9 +56,6 @@ static STREAM *gStream[2] = {nullptr, nullptr};
 static int gStreamTried[2] = {0, 0};
 
 static const char reportName[] = "${TSE}/log/reconfig_report";
-
-/* The longest dump directory name (-t). */
-#define MAX_DUMP_DIR_LEN 128
 
 /* The message of the current table-and-company step. */
 static char gMessageText[501];
@@ -100,7 +99,7 @@ void tdbreconfig_reset(void)
         gStreamTried[i] = 0;
     }
     gSuppressMessages = 0;
-    gDumpDir = ".";
+    std::strcpy(gDumpDir, ".");
     gMaxDumpSize = DUMP_MAX_SIZE;
     gCommitRate = 100;
     gCounterRate = 100;
@@ -580,7 +579,10 @@ int reconfigureTables(STREAM *report, DsList *tables, DsList *companies,
                 continue;
             }
 
+            /* A step starts with no message and no error, so that a report
+             * line never carries the error of an earlier step. */
             resetMessage();
+            tdb_errno = 0;
             if (!pellano_compatibility && physical != logical) {
                 std::snprintf(note, sizeof note,
                               "Compnr %03d mapped to %03d. Processing %03d...",
@@ -773,7 +775,7 @@ int tdbreconfig_main(int argc, char **argv)
                            "(%d)\n", optarg, MAX_DUMP_DIR_LEN);
                 return 1;
             }
-            gDumpDir = optarg;
+            std::strcpy(gDumpDir, optarg);
             break;
         case 'v':
         case 'V':

@@ -1,0 +1,2 @@
+/* tdbreconfig run as a user would: being written. */
+#include <gtest/gtest.h>
