@@ -21,6 +21,29 @@ const char *getvar(const char *name);
 /* The root directory (TSE, default "/usr/tse", without a trailing "/"). */
 const char *get_tse(void);
 
+/* The temporary directory (TSE_TMP, else ${TSE}/tmp, else /usr/tmp). */
+const char *get_tse_tmp(void);
+
+/*
+ * Resolves a logical object name (type such as "F_OBJ" or "F_BRDD", and a
+ * name) into a path through the package combination in force. Returns 0
+ * with the path in path (size bytes), or -1 when it cannot be resolved.
+ */
+int al_explode_logical_name(const char *type, const char *name, char *path,
+                            unsigned long size);
+
+/* Start-up of the process: program name, process set. Once per process. */
+void BaseInit(const char *argv0);
+
+/* Determines the OS and the Trel user; 1 when both are known. */
+int initUsernames(int report);
+
+/* The Trel user of the process ("" when unknown). */
+const char *get_trel_user(void);
+
+/* User initialisation for the tdb API and tools: status 0-4. */
+int init_user(void);
+
 /* The release text, "%1d.%1d" of AL_RELEASE_NUMBER ("6.2"). */
 const char *al_release_text(void);
 

@@ -1,0 +1,98 @@
+/*
+ * al_user.h: the user record of the process: the Trel user's settings,
+ * filled from the standard resource table (defaults, lib/defaults files,
+ * the user file) and from the environment at user initialisation.
+ * Implemented in lib/al_1; read by every layer.
+ */
+#ifndef AL_USER_H
+#define AL_USER_H
+
+#define TREL_USER_LEN 8   /* longest Trel user name */
+#define OS_USER_LEN 256   /* longest OS user name */
+
+struct user_info {
+    /* Settings of the standard resource table, in its order. */
+    char ghoststart;
+    char ghostend;
+    char *unixuser;            /* OS users that may act as this Trel user */
+    char usertype;             /* "S" = superuser: every permission */
+    unsigned char exec_perms;  /* level 0-2, plus bits 4 and 8 */
+    char startmenu[17];
+    short compnr;
+    char company[31];
+    char language;
+    char dateformat[7];        /* e.g. "YYMMDD" */
+    char datesep;
+    char timesep;
+    char thousep;
+    char radixchar;
+    short starttime;           /* HHMM */
+    short endtime;             /* HHMM */
+    short termauth;            /* 1 when the terminal is authorised */
+    char compauth;
+    unsigned char history;
+    char passwd[33];
+    short lockdelay;
+    char first_dow;            /* resource "1st_dow" */
+    char pacc[9];              /* the user's package combination */
+    char shell[21];
+    short domaincheck;
+    char overflow_ch;
+    char hide_ch;
+    char noref_ch;
+    char input_ch;
+    short timer;
+    unsigned char max_main;
+    char locale[15];
+    short n_vrc_path;
+    int bidi;
+    int print_delay;
+    int all_dev;
+    int debug_level;
+    char *appl_server;
+    char std_program[17];
+    char *startprogram;
+    char *startprogram_gui;
+    char *startprogram_inet;
+    char *system_shell;
+    char timeam[16];
+    char timepm[16];
+    char timezone[51];
+    char hostname[30];
+    char *log_mailcmd;
+    char *log_errorhook;
+    int use_extra_logging;
+    int log_size;              /* kilobytes before the log file rotates */
+    int stp_win_def;
+    int stp_old_options;
+    int stp_session_code;
+    char *def_textg;
+    char *def_textf;
+    char *text_auth;
+    char *roles;
+    int enable_all_logs;
+    int compress_iobuf_size;
+    int toolbar1;
+    int toolbar2;
+    int unicode_l2d;
+    int hide_format_errors;
+    int high_ascii_tolerance;
+    int shm_compat_mode;
+
+    /* Filled at user initialisation. */
+    char trel_user[TREL_USER_LEN + 1];
+    short env_compnr;          /* from TSE_COMPNR */
+    char package_comb[9];      /* from PACKAGE_COMB */
+    char date_pattern[4][11];  /* YY/MM/DD, YYYYMMDD, YYYY/MM/DD, plain */
+    char currency_code;        /* default format codes from lib/datecurr */
+    char date_code;
+    char time_code;
+    char utc_code;
+    unsigned char company_bits[125]; /* one bit per company 0-999 (compauth) */
+    int name_explicit;         /* the name came from USER or the mapping file */
+};
+
+/* The one user record of the process. */
+extern struct user_info user_info;
+
+#endif
