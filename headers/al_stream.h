@@ -18,6 +18,15 @@ struct STREAM;
  */
 STREAM *sopen(const char *name, const char *mode);
 
+/* A stream over an open file descriptor. */
+STREAM *sdopen(int fd, const char *mode);
+
+/* Moves to offset (whence 0 start, 1 current, 2 end); the offset or -1. */
+long sseek(STREAM *sp, long offset, int whence);
+
+/* Non-zero once end of file was seen. */
+int seof(STREAM *sp);
+
 /* Closes and frees the stream: 0, or -1 when the final flush failed. */
 int sclose(STREAM *sp);
 

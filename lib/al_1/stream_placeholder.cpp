@@ -180,3 +180,30 @@ int stream_unlink(const char *name)
     return unlink(path.c_str());
 }
 
+
+STREAM *sdopen(int fd, const char *mode)
+{
+    const char *smode = stdio_mode(mode);
+    if (smode == nullptr) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    FILE *fp = fdopen(dup(fd), smode);
+    if (fp == nullptr)
+        return nullptr;
+    auto *sp = static_cast<STREAM *>(std::malloc(sizeof(STREAM)));
+    sp->fp = fp;
+    return sp;
+}
+
+long sseek(STREAM *sp, long offset, int whence)
+{
+    if (std::fseek(sp->fp, offset, whence) != 0)
+        return -1;
+    return std::ftell(sp->fp);
+}
+
+int seof(STREAM *sp)
+{
+    return std::feof(sp->fp);
+}
