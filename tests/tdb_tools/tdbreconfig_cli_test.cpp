@@ -147,28 +147,49 @@ bool hasLine(const std::string &text, const std::string &line)
 }
 
 /*
- * The fixture: a fresh directory as TSE and working directory, and the
- * development-tools version of the chosen mode. Variables that would
- * change the program's behaviour from outside are removed.
+ * The fixture: a fresh directory as TSE and working directory, holding
+ * what the environment of a user needs: the user's file (a superuser of
+ * package combination "std"), the package-combination file that puts the
+ * development tools of the chosen mode in place, and the log directory is
+ * left out unless a test makes it. Variables that would change the
+ * program's behaviour from outside are removed.
  */
 class CliTest : public ::testing::Test {
 protected:
     TempDir dir_;
 
+    /* Writes the environment for a development-tools version. */
+    void writeEnvironment(const std::string &toolsVersion) const
+    {
+        dir_.write("lib/user/u/utester", "usertype: S\npacc: std\n");
+        dir_.write("lib/fd6.2.std", "tt tools/" + toolsVersion + "\n");
+    }
+
+    RunResult runWithVersion(const std::vector<std::string> &args,
+                             const std::string &toolsVersion,
+                             std::vector<std::pair<std::string, std::string>> extraEnv = {},
+                             const std::string &program = kProgram) const
+    {
+        writeEnvironment(toolsVersion);
+        RunOptions options;
+        options.cwd = dir_.path();
+        options.unset_env = {"CONFIGSPEC", "USR_DBC_RES", "PACKAGE_COMB",
+                             "POSIXLY_CORRECT", "TSE_LOG", "TSE_TMP", "TRELTZ"};
+        options.env = {{"TSE", dir_.path()},
+                       {"USER", "tester"},
+                       {"TDB_DT_VERSION", toolsVersion}};
+        for (auto &entry : extraEnv)
+            options.env.push_back(std::move(entry));
+        return tdbtest::run_program(program, args, options);
+    }
+
     RunResult run(const std::vector<std::string> &args, Mode mode = Mode::Normal,
                   std::vector<std::pair<std::string, std::string>> extraEnv = {},
                   const std::string &program = kProgram) const
     {
-        RunOptions options;
-        options.cwd = dir_.path();
-        options.unset_env = {"CONFIGSPEC", "USR_DBC_RES", "PACKAGE_COMB",
-                             "POSIXLY_CORRECT"};
-        options.env = {{"TSE", dir_.path()},
-                       {"TDB_DT_VERSION",
-                        mode == Mode::Compat ? kCompatVersion : kNormalVersion}};
-        for (auto &entry : extraEnv)
-            options.env.push_back(std::move(entry));
-        return tdbtest::run_program(program, args, options);
+        return runWithVersion(args,
+                              mode == Mode::Compat ? kCompatVersion : kNormalVersion,
+                              std::move(extraEnv), program);
     }
 
     RunResult runCompat(const std::vector<std::string> &args) const
@@ -188,10 +209,10 @@ protected:
         std::filesystem::create_directories(path("log"));
     }
 
-    /* Makes the package-combination file for the release of the tools. */
+    /* Makes a package-combination file with the normal mode's tools. */
     void makePackageCombination(const std::string &comb) const
     {
-        dir_.write("lib/fd6.2." + comb, "");
+        dir_.write("lib/fd6.2." + comb, std::string("tt tools/") + kNormalVersion + "\n");
     }
 };
 
@@ -352,8 +373,8 @@ TEST_F(UsageText, CompatibilityModeUsageIsCompleteOnStdout)
 
 TEST_F(UsageText, ModeThresholdIsToolsVersion73)
 {
-    RunResult at = run({"-u"}, Mode::Normal, {{"TDB_DT_VERSION", "tt7.3_a"}});
-    RunResult below = run({"-u"}, Mode::Normal, {{"TDB_DT_VERSION", "tt7.2_z"}});
+    RunResult at = runWithVersion({"-u"}, "tt7.3_a");
+    RunResult below = runWithVersion({"-u"}, "tt7.2_z");
     EXPECT_EQ(at.out, usageText("tdbreconfig", Mode::Normal));
     EXPECT_EQ(below.out, usageText("tdbreconfig", Mode::Compat));
 }
