@@ -211,29 +211,49 @@ std::vector<std::string> block(const std::string &word, const std::string &file,
 
 /* ---- start-up and paths ------------------------------------------------ */
 
+/*
+ * Runs in a freshly started copy of the test program (the root directory
+ * is cached per process, so no earlier test may have looked it up).
+ * Returns the problems found, empty when none.
+ */
+std::string root_log_directory_case()
+{
+    std::string problems;
+    TempDir tmp;
+    prepare(tmp);
+    setenv("TSE_LOG", "", 1); /* empty: the root's log directory */
+    Capture err(2, tmp.path() + "/stderr");
+    Capture out(1, tmp.path() + "/stdout");
+    log_set_progname("tdbreconfig", LOG_DEST_FILE);
+    log_mesg(kSrc, 10, "start", 0, "first message");
+    std::string said = out.finish() + err.finish();
+    if (!said.empty())
+        problems += "unexpected output: " + said + "\n";
+    std::vector<std::string> entries;
+    for (const auto &entry : fs::directory_iterator(tmp.path() + "/log"))
+        entries.push_back(entry.path().filename());
+    if (entries != std::vector<std::string>{"log.tdbreconfig"})
+        problems += "the log directory does not hold just log.tdbreconfig\n";
+    std::vector<std::string> got =
+        texts(parse_log(read_file(tmp.path() + "/log/log.tdbreconfig")));
+    std::vector<std::string> want = block("Error", kSrc, 10, "start", {"first message"});
+    if (got != want) {
+        problems += "block differs; got:\n";
+        for (const std::string &line : got)
+            problems += "  [" + line + "]\n";
+    }
+    return problems;
+}
+
 TEST(LogStartUp, FlagsZeroWritesOnlyTheBlockIntoTheRootLogDirectory)
 {
-    /* A freshly started copy of the test program: the root is cached per
-     * process, so no earlier test may have looked it up. */
     std::string style = GTEST_FLAG_GET(death_test_style);
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
-            TempDir tmp;
-            prepare(tmp);
-            setenv("TSE_LOG", "", 1); /* empty: the root's log directory */
-            Capture err(2, tmp.path() + "/stderr");
-            Capture out(1, tmp.path() + "/stdout");
-            log_set_progname("tdbreconfig", LOG_DEST_FILE);
-            log_mesg(kSrc, 10, "start", 0, "first message");
-            EXPECT_EQ(out.finish(), "");
-            EXPECT_EQ(err.finish(), "");
-            std::string content = read_file(tmp.path() + "/log/log.tdbreconfig");
-            EXPECT_EQ(texts(parse_log(content)),
-                      block("Error", kSrc, 10, "start", {"first message"}));
-            EXPECT_EQ(fs::directory_iterator(tmp.path() + "/log")->path().filename(),
-                      "log.tdbreconfig");
-            std::exit(testing::Test::HasFailure() ? 1 : 0);
+            std::string problems = root_log_directory_case();
+            std::fputs(problems.c_str(), stderr);
+            std::exit(problems.empty() && !testing::Test::HasFailure() ? 0 : 1);
         },
         testing::ExitedWithCode(0), "");
     GTEST_FLAG_SET(death_test_style, style);
