@@ -35,6 +35,13 @@ int al_explode_logical_name(const char *type, const char *name, char *path,
 /* Start-up of the process: program name, process set. Once per process. */
 void BaseInit(const char *argv0);
 
+/* The program name set by BaseInit ("" before). */
+const char *BasePrognameGet(void);
+/* The process set of the process (set by BaseInit). */
+const char *BaseProcessSetGet(void);
+/* The user's terminal name ("" when unknown). */
+const char *get_tty_name(void);
+
 /* Determines the OS and the Trel user; 1 when both are known. */
 int initUsernames(int report);
 

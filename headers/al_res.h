@@ -45,4 +45,7 @@ struct resource {
  */
 int al_load_specified_res(const char *file, struct resource *extra);
 
+/* Initialises the AL message table (default texts, unescaped). */
+void al_init_messages(void);
+
 #endif

@@ -1,7 +1,7 @@
 /*
- * al_placeholder.cpp: stand-in for the runtime allocator (malloc and free
- * underneath) with the real names and signatures, until the allocator
- * replaces it.
+ * al_placeholder.cpp: stand-ins with the real names and signatures for the
+ * runtime allocator (malloc and free underneath), the time-zone layer, the
+ * emergency handlers and the AL message table, until those modules land.
  */
 #include <fcntl.h>
 #include <unistd.h>
@@ -37,3 +37,32 @@ char *mal_strsave(const char *text)
 {
     return strdup(text);
 }
+
+/* ---- stand-in for the emergency handlers -------------------------------- */
+
+#include "al_shm.h"
+
+namespace {
+struct EmergencySlot {
+    emergency_fn handler;
+    int arg;
+};
+EmergencySlot emergency_slots[8];
+} // namespace
+
+/* Records the handler; nothing runs them until the fault handler lands. */
+int add_emergency(emergency_fn handler, int arg)
+{
+    for (EmergencySlot &slot : emergency_slots) {
+        if (slot.handler == nullptr) {
+            slot = {handler, arg};
+            return 0;
+        }
+    }
+    return 1;
+}
+
+/* ---- stand-in for the AL message table ---------------------------------- */
+
+/* The message texts are the callers' literal defaults meanwhile. */
+void al_init_messages(void) {}
