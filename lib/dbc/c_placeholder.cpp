@@ -21,6 +21,8 @@ int tdb_init_api(const char *progname, int progname_mode, int /*attach_shm*/,
                  int /*locale_mode*/)
 {
     log_set_progname(progname, progname_mode);
+    /* Framed log blocks show the API's last error. */
+    log_set_tdb_errno_source(tdb_get_tdb_errno, nullptr);
     return 0;
 }
 
