@@ -30,7 +30,17 @@ enum : std::uint16_t {
     SF_MEMORY = 0x8000,    /* memory (byte-array) stream */
 };
 
-struct ByteArray;
+/* The byte-array record behind a memory stream. */
+struct ByteArray {
+    unsigned char *base;  /* the block (the caller's for a fixed array) */
+    long length;          /* data bytes in the block */
+    long capacity;        /* size of the block */
+    long offset;          /* current offset */
+    long step;            /* growth step of a variable array */
+    long limit;           /* largest size of a variable array, 0: none */
+    bool fixed;
+    bool append;          /* every write goes to the end */
+};
 
 /* What the four functions of a stream work on. */
 union StreamHandle {

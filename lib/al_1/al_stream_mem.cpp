@@ -16,18 +16,6 @@
 #include "al_stream.h"
 #include "al_stream_int.h"
 
-/* The byte-array record behind a memory stream. */
-struct ByteArray {
-    unsigned char *base;  /* the block (the caller's for a fixed array) */
-    long length;          /* data bytes in the block */
-    long capacity;        /* size of the block */
-    long offset;          /* current offset */
-    long step;            /* growth step of a variable array */
-    long limit;           /* largest size of a variable array, 0: none */
-    bool fixed;
-    bool append;          /* every write goes to the end */
-};
-
 namespace {
 
 constexpr long kDefaultStep = 4096;
