@@ -1,16 +1,17 @@
 /*
  * al_stream.h: buffered byte streams over local files, memory blocks and
- * (later) files on other machines. Every file of the system is opened
- * through here. Implemented in lib/al_1 (al_stream*.cpp, hal_redirect.cpp).
- *
- * Names given to sopen and to the by-name functions are expanded before
- * use: a leading ":user:passwd:tse@" credential form, modifiers
- * ("{nolog}", "{nosyslog}", "{nofdlog}", "{package=..}", "{cnum=..}"),
- * ";"-separated alternatives, logical names ("F_OBJ:name", "F_BRDD:name",
- * "F_AUD:name", "F_MSG:name") and ${VAR} references (${TSE} is the root,
- * ${TSE_TMP} the temporary directory). A name that still holds "!" after
- * expansion names a file on another machine ("machine!path"); such files
- * are not available yet: every function fails on them with errno EREMOTE.
+ * (later) files on other machines. Implemented in lib/al_1.
+ */
+/*
+ * Every file of the system is opened through here. Names given to sopen
+ * and to the by-name functions are expanded before use: a leading
+ * ":user:passwd:tse@" credential form, modifiers ("{nolog}",
+ * "{nosyslog}", "{nofdlog}", "{package=..}", "{cnum=..}"), ";"-separated
+ * alternatives, logical names ("F_OBJ:name", "F_BRDD:name", "F_AUD:name",
+ * "F_MSG:name") and ${VAR} references (${TSE} is the root, ${TSE_TMP} the
+ * temporary directory). A name that still holds "!" after expansion names
+ * a file on another machine ("machine!path"); such files are not
+ * available yet: every function fails on them with errno EREMOTE.
  *
  * Errors: functions return -1 (or null) and set errno.
  */

@@ -1,7 +1,6 @@
 /*
  * al_stream_int.h: the stream record, its flags and the helpers shared by
- * the stream sources (al_stream*.cpp, hal_redirect.cpp). Not a public
- * header: other layers use headers/al_stream.h only.
+ * the stream sources; private to lib/al_1 (others use al_stream.h).
  */
 #ifndef AL_STREAM_INT_H
 #define AL_STREAM_INT_H
