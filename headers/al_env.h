@@ -26,10 +26,13 @@ const char *get_tse_tmp(void);
 
 /*
  * Resolves a logical object name (type such as "F_OBJ" or "F_BRDD", and a
- * name) into a path through the package combination in force. Returns 0
- * with the path in path (size bytes), or -1 when it cannot be resolved.
+ * name) into a path through a package combination (null: the combination
+ * in force) for a company (-1: the user's). Returns 0 with the path in
+ * path (size bytes), or -1 when it cannot be resolved.
  */
-int al_explode_logical_name(const char *type, const char *name, char *path,
+int al_explode_logical_name(const char *type, const char *name,
+                            const char *package_comb /* null: the combination in force */,
+                            int compnr /* -1: the user's */, char *path,
                             unsigned long size);
 
 /* Start-up of the process: program name, process set. Once per process. */

@@ -111,7 +111,8 @@ const char *get_tse_tmp(void)
     return "/tmp";
 }
 
-int al_explode_logical_name(const char *, const char *, char *, unsigned long)
+int al_explode_logical_name(const char *, const char *, const char *, int,
+                            char *, unsigned long)
 {
     return -1;
 }
