@@ -28,4 +28,10 @@ const char *log_get_progname(void);
 int log_mesg(const char *file, int line, const char *component, int flags,
              const char *fmt, ...) __attribute__((format(printf, 5, 6)));
 
+/*
+ * Enables all log messages for good (enable_all_logs above 0): later
+ * attempts to disable logging have no effect.
+ */
+void al_log_enable_all(void);
+
 #endif

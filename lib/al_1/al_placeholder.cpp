@@ -1,9 +1,11 @@
 /*
- * al_placeholder.cpp: stand-in for the runtime allocator (malloc and free
- * underneath) with the real names and signatures, until the allocator
- * replaces it.
+ * al_placeholder.cpp: stand-ins with the real names and signatures for the
+ * runtime allocator (malloc and free underneath), the time-zone layer,
+ * emergency handlers, the open-files limit and permanent log enabling,
+ * until the modules that own them replace them.
  */
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,6 +22,7 @@
 #include "al_res.h"
 #include "al_stream.h"
 #include "al_user.h"
+#include "al_env_internal.h"
 
 /* ---- memory ------------------------------------------------------------- */
 
@@ -37,3 +40,33 @@ char *mal_strsave(const char *text)
 {
     return strdup(text);
 }
+
+/* ---- time zones (stand-in until the time-zone layer exists) ------------- */
+
+int al_set_timezone(const char * /*zone*/)
+{
+    return 0;
+}
+
+/* ---- emergency handlers (stand-in until emergency handling exists) ------- */
+
+void al_install_emergency_handlers(void) {}
+
+/* ---- operating-system helpers (stand-in until lib/hal exists) ------------ */
+
+/* Raises the soft limit of open files to the hard limit. */
+int set_max_files(void)
+{
+    struct rlimit limit {};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return -1;
+    if (limit.rlim_cur == limit.rlim_max)
+        return 0;
+    limit.rlim_cur = limit.rlim_max;
+    return setrlimit(RLIMIT_NOFILE, &limit) == 0 ? 0 : -1;
+}
+
+/* ---- logging: permanent enabling (stand-in until the logging module
+ * provides it) --------------------------------------------------------------- */
+
+void al_log_enable_all(void) {}

@@ -148,12 +148,19 @@ bool hasLine(const std::string &text, const std::string &line)
 
 /*
  * The fixture: a fresh directory as TSE and working directory, and the
- * development-tools version of the chosen mode. Variables that would
- * change the program's behaviour from outside are removed.
+ * package combination in force (PACKAGE_COMB) of the chosen mode, whose
+ * development tools ("tt" package) are of that mode's version. Variables
+ * that would change the program's behaviour from outside are removed.
  */
 class CliTest : public ::testing::Test {
 protected:
     TempDir dir_;
+
+    CliTest()
+    {
+        makeToolsCombination("normal", kNormalVersion);
+        makeToolsCombination("compat", kCompatVersion);
+    }
 
     RunResult run(const std::vector<std::string> &args, Mode mode = Mode::Normal,
                   std::vector<std::pair<std::string, std::string>> extraEnv = {},
@@ -161,11 +168,9 @@ protected:
     {
         RunOptions options;
         options.cwd = dir_.path();
-        options.unset_env = {"CONFIGSPEC", "USR_DBC_RES", "PACKAGE_COMB",
-                             "POSIXLY_CORRECT"};
+        options.unset_env = {"CONFIGSPEC", "USR_DBC_RES", "POSIXLY_CORRECT"};
         options.env = {{"TSE", dir_.path()},
-                       {"TDB_DT_VERSION",
-                        mode == Mode::Compat ? kCompatVersion : kNormalVersion}};
+                       {"PACKAGE_COMB", mode == Mode::Compat ? "compat" : "normal"}};
         for (auto &entry : extraEnv)
             options.env.push_back(std::move(entry));
         return tdbtest::run_program(program, args, options);
@@ -188,10 +193,17 @@ protected:
         std::filesystem::create_directories(path("log"));
     }
 
-    /* Makes the package-combination file for the release of the tools. */
-    void makePackageCombination(const std::string &comb) const
+    /* Writes the package combination comb of the release of the tools,
+     * with its development tools in a directory of that version. */
+    void makeToolsCombination(const std::string &comb, const std::string &version) const
     {
-        dir_.write("lib/fd6.2." + comb, "");
+        dir_.write("lib/fd6.2." + comb, "tt tools/" + version + "\n");
+    }
+
+    /* Makes the package combination comb, whose tools select mode. */
+    void makePackageCombination(const std::string &comb, Mode mode = Mode::Normal) const
+    {
+        makeToolsCombination(comb, mode == Mode::Compat ? kCompatVersion : kNormalVersion);
     }
 };
 
@@ -352,8 +364,10 @@ TEST_F(UsageText, CompatibilityModeUsageIsCompleteOnStdout)
 
 TEST_F(UsageText, ModeThresholdIsToolsVersion73)
 {
-    RunResult at = run({"-u"}, Mode::Normal, {{"TDB_DT_VERSION", "tt7.3_a"}});
-    RunResult below = run({"-u"}, Mode::Normal, {{"TDB_DT_VERSION", "tt7.2_z"}});
+    makeToolsCombination("at", "tt7.3_a");
+    makeToolsCombination("below", "tt7.2_z");
+    RunResult at = run({"-u"}, Mode::Normal, {{"PACKAGE_COMB", "at"}});
+    RunResult below = run({"-u"}, Mode::Normal, {{"PACKAGE_COMB", "below"}});
     EXPECT_EQ(at.out, usageText("tdbreconfig", Mode::Normal));
     EXPECT_EQ(below.out, usageText("tdbreconfig", Mode::Compat));
 }
@@ -679,7 +693,7 @@ TEST_F(PackageCombination, SameCheckInCompatibilityMode)
               "Package combination \"b61\" does not exist.\n"
               "tdbreconfig: FATAL ERROR: 'Cannot set package combination'\n");
 
-    makePackageCombination("b61");
+    makePackageCombination("b61", Mode::Compat);
     makeLogDir();
     RunResult present = runCompat({"-N", "dbtst100", "-c", "-p", "b61"});
     EXPECT_EQ(present.exit_code, 0);
