@@ -182,41 +182,46 @@ TEST_F(ResTest, ClassLinesApplyOnlyToTheirProgram)
                                     "*t_oct: 3\n"
                                     ".t_fix: dot\n"
                                     "tdbreconfig*t_hex: 1f\n"
-                                    "otherprog.debug_level: 1\n");
+                                    "otherprog.debug_level: 1\n"
+                                    "*debug_level: 2\n");
     inChild([&] {
         start();
-        user_info.debug_level = 0;
+        al_add_resources(al_standard_resources);
         al_add_resources(gTable);
-        EXPECT_EQ(al_load_specified_res(f.c_str(), nullptr), 4);
+        EXPECT_EQ(al_load_specified_res(f.c_str(), nullptr), 5);
         EXPECT_EQ(gInt, 5);
         EXPECT_EQ(gShort, 9);
         EXPECT_EQ(gOct, 3);
         EXPECT_STREQ(gFix, "dot");
         EXPECT_EQ(gHex, 0x1f);
-        EXPECT_EQ(user_info.debug_level, 0);
+        EXPECT_EQ(user_info.debug_level, 2);
     });
 }
 
 TEST_F(ResTest, CommentsAndBadLinesAreReportedAndSkipped)
 {
-    std::string f = file("bad", "! t_int: 1\n"
-                                "# t_int: 2\n"
+    std::string f = file("bad", "! log_size: 1\n"
+                                "# log_size: 2\n"
                                 "   \n"
-                                "t_int 512\n"
-                                "t_int:\n"
-                                "t_int : 44\n"
+                                "log_size 512\n"
+                                "log_size:\n"
+                                "log_size : 512\n"
                                 "unknown_name: 1\n"
                                 "   t_fix:   ab \t \n");
     inChild([&] {
         start();
+        al_add_resources(al_standard_resources);
         al_add_resources(gTable);
         EXPECT_EQ(al_load_specified_res(f.c_str(), nullptr), 1);
-        EXPECT_EQ(gInt, 5);
+        EXPECT_EQ(user_info.log_size, 512) << "still the default";
+        EXPECT_EQ(desc("log_size")->flags & RES_CHANGED, 0u);
         EXPECT_STREQ(gFix, "ab");
         std::string path = f.substr(1);
         std::string text = log();
         EXPECT_EQ(occurrences(text, "Missing ':' at line 4 of " + path), 1);
         EXPECT_EQ(occurrences(text, "Unexpected end of line at line 5 in file " + path), 1);
+        EXPECT_EQ(occurrences(text, "Missing ':'"), 1);
+        EXPECT_EQ(occurrences(text, "Unexpected end of line"), 1);
         char value[16];
         EXPECT_EQ(al_getres_by_name("unknown_name", value, sizeof value), -1);
     });
