@@ -95,4 +95,67 @@ struct user_info {
 /* The one user record of the process. */
 extern struct user_info user_info;
 
+/* User status codes of read_user_info and the init_user family. */
+#define USER_OK 0
+#define USER_BAD_PROGRAM 1      /* program name unknown, bad TSE_COMPNR */
+#define USER_BAD_TERMINAL 2     /* terminal not authorised */
+#define USER_BAD_HOURS 3        /* outside the allowed hours */
+#define USER_NOT_VALID 4        /* no user file, or OS user not allowed */
+
+/*
+ * User initialisation, once per process (later calls return 0): mask,
+ * terminal, GETCWD, default resources, the user file. init_user is for
+ * the tdb API and tools, init_tshell_user for the application shell
+ * (exports USER, reads lib/datecurr, checks unixuser), init_server_user
+ * for servers (keeps a GETCWD that is already set). Status 0-4.
+ */
+int init_tshell_user(void);
+int init_server_user(void);
+
+/*
+ * Loads the user file "lib/user/u/u<user>" (else "lib/user/u<user>") under
+ * the root into the user record and checks terminal and working hours.
+ * Status 0-4 (4 and 1 logged).
+ */
+int read_user_info(const char *trel_user);
+
+/* The OS user of the process ("" when unknown). */
+const char *get_os_user(void);
+
+/* Non-zero when the user may switch to company compnr (always for user
+ * type "S"); 0 for a number outside 0-999. */
+int compnr_change_allowed(int compnr);
+
+/* Non-zero when PACKAGE_COMB was set at user initialisation. */
+int IsPackageCombinationRedefined(void);
+
+/* The terminal name of the process ("" when none). */
+const char *get_tty_name(void);
+
+/*
+ * 1 when the time hhmm lies within the working hours: with start below
+ * end within [start, end]; otherwise (a window across midnight) not
+ * strictly between end and start.
+ */
+int al_within_working_hours(int start, int end, int hhmm);
+
+/* Derives the four date patterns of the user record from dateformat and
+ * datesep. */
+void set_formatted_date(void);
+
+/*
+ * Reads "lib/datecurr" under the root and records the first line of each
+ * tag A, C, D, T, U. Returns 0, or -1 when the file cannot be read (not
+ * an error).
+ */
+int read_datecurr_info(void);
+
+/* The first datecurr line of a tag (from the tag to the end of the line,
+ * at most size - 1 bytes) into out; 1, or 0 when the tag has no line. */
+int get_datecurr_line(char tag, char *out, unsigned long size);
+
+/* The version paths of the user record (vrc_path), in order. */
+int get_vrc_path_count(void);
+const char *get_vrc_path(int index);
+
 #endif

@@ -20,20 +20,12 @@
 
 #include "al_env.h"
 #include "al_log.h"
+#include "al_msg.h"
 #include "al_res.h"
 #include "al_shm.h"
 #include "al_date.h"
 #include "al_user.h"
 
-/*
- * The program name, process set and terminal belong to the environment
- * module. They are referenced weakly so that a link without them (a
- * program that only logs) still works; the logging layer then derives
- * the program name and process set from the start-up argument itself.
- */
-#pragma weak BasePrognameGet
-#pragma weak BaseProcessSetGet
-#pragma weak get_tty_name
 
 namespace {
 
@@ -67,7 +59,6 @@ struct LogState {
     bool file_locked = false;
     bool emergency_registered = false;
     std::string progname = "UNKNOWN";
-    std::string process_set;
     int (*tdb_errno_get)(void) = nullptr;
     const char *(*tdb_errno_text)(int) = nullptr;
     FILE *trace_file = nullptr;
@@ -189,63 +180,7 @@ bool write_all(int fd, std::string_view data)
     return true;
 }
 
-/* The text after the first "!", then after the last "/". */
-std::string_view base_name(std::string_view path)
-{
-    size_t bang = path.find('!');
-    if (bang != std::string_view::npos)
-        path.remove_prefix(bang + 1);
-    size_t slash = path.rfind('/');
-    if (slash != std::string_view::npos)
-        path.remove_prefix(slash + 1);
-    return path;
-}
 
-/* The program name from the start-up argument: copied (1023 characters at
- * most), cut at its first blank, base name. */
-std::string program_name_of(const char *arg)
-{
-    if (BasePrognameGet != nullptr && safe(BasePrognameGet())[0] != '\0')
-        return BasePrognameGet();
-    std::string_view copy = safe(arg);
-    copy = copy.substr(0, 1023);
-    copy = copy.substr(0, copy.find(' '));
-    std::string name(base_name(copy));
-    return name.empty() ? "UNKNOWN" : name;
-}
-
-/*
- * The process set when the environment module does not provide it: the
- * text between "<" and ">" of the argument when it holds "<", "@" (or ":")
- * and ">" in that order, else "user@host:pid".
- */
-std::string process_set_of(const char *arg)
-{
-    std::string_view text = safe(arg);
-    size_t open = text.find('<');
-    if (open != std::string_view::npos) {
-        size_t at = text.find('@', open + 1);
-        if (at == std::string_view::npos)
-            at = text.find(':', open + 1);
-        if (at != std::string_view::npos) {
-            size_t close = text.find('>', at + 1);
-            if (close != std::string_view::npos)
-                return std::string(text.substr(open + 1, close - open - 1));
-        }
-    }
-    std::string user;
-    if (struct passwd *pw = getpwuid(getuid()); pw != nullptr)
-        user = pw->pw_name;
-    else
-        user = safe(std::getenv("LOGNAME"));
-    user = user.substr(0, 256);
-    char host[128];
-    if (gethostname(host, sizeof host) != 0)
-        std::strcpy(host, "unknown_host");
-    host[sizeof host - 1] = '\0';
-    return format("%s%s%s:%d", user.c_str(), user.empty() ? "" : "@", host,
-                  static_cast<int>(getpid()));
-}
 
 std::string log_directory()
 {
@@ -442,7 +377,7 @@ int start_block(LogState &st, const char *file, int line, const char *component,
                           static_cast<int>(getpid()), static_cast<int>(getuid()),
                           static_cast<int>(geteuid()), static_cast<int>(getgid()),
                           static_cast<int>(getegid()), log_get_process_set()));
-    const char *tty = get_tty_name != nullptr ? safe(get_tty_name()) : "";
+    const char *tty = safe(get_tty_name());
     /* The character-set locale names are empty until the character-set
      * layer is part of the system. */
     write_line(st, format("user_type %c language %c user_name %s tty %s locale %s/%s\n",
@@ -516,9 +451,10 @@ void start_up(const char *prog, int dest, bool reset_paths, bool user_required)
     LogState &st = state();
     st.default_dest = dest;
     BaseInit(prog);
-    st.progname = program_name_of(prog);
-    st.process_set = process_set_of(prog);
-    al_init_messages();
+    st.progname = safe(BasePrognameGet());
+    if (st.progname.empty())
+        st.progname = "UNKNOWN";
+    init_default_al_text();
     if (!st.emergency_registered) {
         st.emergency_registered = true;
         add_emergency(log_crash_notification, 0);
@@ -572,15 +508,7 @@ const char *log_get_progname(void)
 
 const char *log_get_process_set(void)
 {
-    if (BaseProcessSetGet != nullptr) {
-        const char *set = BaseProcessSetGet();
-        if (set != nullptr && set[0] != '\0')
-            return set;
-    }
-    LogState &st = state();
-    if (st.process_set.empty())
-        st.process_set = process_set_of(nullptr);
-    return st.process_set.c_str();
+    return safe(BaseProcessSetGet());
 }
 
 void log_set_path(const char *path)

@@ -1,7 +1,7 @@
 /*
  * al_placeholder.cpp: stand-ins with the real names and signatures for the
- * runtime allocator (malloc and free underneath), the time-zone layer, the
- * emergency handlers and the AL message table, until those modules land.
+ * runtime allocator (malloc and free underneath) and the emergency
+ * handlers, until those modules land.
  */
 #include <fcntl.h>
 #include <unistd.h>
@@ -62,7 +62,6 @@ int add_emergency(emergency_fn handler, int arg)
     return 1;
 }
 
-/* ---- stand-in for the AL message table ---------------------------------- */
 
-/* The message texts are the callers' literal defaults meanwhile. */
-void al_init_messages(void) {}
+/* Installs the signal handlers of the process: nothing yet. */
+void al_install_emergency_handlers(void) {}

@@ -1,6 +1,6 @@
 /*
- * al_version.cpp: the release text and the version banner that the
- * system's programs print for -v/-V.
+ * al_version.cpp: the version banner that the system's programs print for
+ * -v/-V, and al_release_text (the release text of get_release).
  *
  * Banner layout (our own):
  *   <name> version 6.2.0 (release 6.2)
@@ -33,11 +33,7 @@ static const char kProductVersion[] = "6.2.0";
 
 const char *al_release_text(void)
 {
-    static char text[8];
-    if (text[0] == '\0')
-        std::snprintf(text, sizeof text, "%1d.%1d", AL_RELEASE_NUMBER / 10,
-                      AL_RELEASE_NUMBER % 10);
-    return text;
+    return get_release();
 }
 
 void al_print_version(FILE *out, const char *name, int full)

@@ -8,6 +8,7 @@
  */
 #include <map>
 
+#include "al_env.h"
 #include "al_log.h"
 #include "c_placeholder.h"
 #include "compnr.h"
@@ -23,6 +24,10 @@ int tdb_init_api(const char *progname, int progname_mode, int /*attach_shm*/,
     log_set_progname(progname, progname_mode);
     /* Framed log blocks show the API's last error. */
     log_set_tdb_errno_source(tdb_get_tdb_errno, nullptr);
+    /* The user's record: a status other than 0 fails the start. */
+    int status = init_user();
+    if (status != 0)
+        return status;
     return 0;
 }
 

@@ -176,8 +176,7 @@ protected:
         options.unset_env = {"CONFIGSPEC", "USR_DBC_RES", "PACKAGE_COMB",
                              "POSIXLY_CORRECT", "TSE_LOG", "TSE_TMP", "TRELTZ"};
         options.env = {{"TSE", dir_.path()},
-                       {"USER", "tester"},
-                       {"TDB_DT_VERSION", toolsVersion}};
+                       {"USER", "tester"}};
         for (auto &entry : extraEnv)
             options.env.push_back(std::move(entry));
         return tdbtest::run_program(program, args, options);
@@ -209,10 +208,12 @@ protected:
         std::filesystem::create_directories(path("log"));
     }
 
-    /* Makes a package-combination file with the normal mode's tools. */
-    void makePackageCombination(const std::string &comb) const
+    /* Makes a package-combination file with the tools of a mode. */
+    void makePackageCombination(const std::string &comb, Mode mode = Mode::Normal) const
     {
-        dir_.write("lib/fd6.2." + comb, std::string("tt tools/") + kNormalVersion + "\n");
+        dir_.write("lib/fd6.2." + comb, std::string("tt tools/") +
+                                            (mode == Mode::Compat ? kCompatVersion : kNormalVersion) +
+                                            "\n");
     }
 };
 
@@ -700,7 +701,7 @@ TEST_F(PackageCombination, SameCheckInCompatibilityMode)
               "Package combination \"b61\" does not exist.\n"
               "tdbreconfig: FATAL ERROR: 'Cannot set package combination'\n");
 
-    makePackageCombination("b61");
+    makePackageCombination("b61", Mode::Compat);
     makeLogDir();
     RunResult present = runCompat({"-N", "dbtst100", "-c", "-p", "b61"});
     EXPECT_EQ(present.exit_code, 0);

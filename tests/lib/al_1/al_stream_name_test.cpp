@@ -185,6 +185,9 @@ TEST(StreamAlternatives, UndefinedVariableFailsWithoutOpeningAnything)
     TempDir dir;
     InDirectory here(dir.path());
     EnvVar gone("STREAM_TEST_UNDEFINED", nullptr);
+    /* The first lookup of an undefined variable reads the tse_vars files
+     * (through streams); do it before recording. */
+    (void)getvar("STREAM_TEST_UNDEFINED");
     TraceRecorder trace;
     TraceRecorder::calls().clear();
     errno = 0;
