@@ -158,6 +158,12 @@ TSS_CONVERT_ENTRIES(TSS_FORWARD)
 
 namespace mb {
 
+void reset_convert_for_tests()
+{
+    status = 0;
+    entries = Entries{};
+}
+
 void set_convert_library_name(const char *name)
 {
     library_name = name != nullptr ? name : "TssConvert";

@@ -139,6 +139,13 @@ void load()
 
 namespace mb {
 
+void reset_icu_for_tests()
+{
+    loaded = false;
+    entries = IcuEntries{};
+    suffix.clear();
+}
+
 const IcuEntries &icu()
 {
     if (!loaded)

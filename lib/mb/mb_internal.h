@@ -68,6 +68,10 @@ TSSwchar tss_of_external(unsigned int ext);
 /* Caches back to their state at process start (tests only). */
 void reset_mode_for_tests();
 void reset_errors_for_tests();
+/* Forget that the conversion library or ICU was loaded (the handles stay
+ * open), so that the next use loads it again. */
+void reset_convert_for_tests();
+void reset_icu_for_tests();
 
 /* UTF-16 of a TSS text of len bytes (ending earlier at a terminator),
  * through the conversion library: the converter's result. */
