@@ -172,5 +172,22 @@ int lock_handling(int type, int fd, int warn);
  * link against the API). Until then tdb_errno shows as 0 with no text.
  */
 void log_set_tdb_errno_source(int (*get)(void), const char *(*text)(int code));
+ 
+/*
+ * The character-set services the log uses once that layer is part of the
+ * program (it registers them; see TssRegisterLogHooks): converting message
+ * texts for the log, initialising the conversion at start-up, masking the
+ * "%" bytes of four-byte characters around formatting, and the two
+ * locale names shown in every framed block. Null members, or no hooks at
+ * all, leave texts unconverted and the names empty.
+ */
+struct log_tss_hooks {
+    int (*convert)(const char *in, char *out, int in_len, int out_len);
+    int (*initialize)(int fatal);
+    int (*prep_fmt)(char *out, const char *in, int size, int direction);
+    const char *(*locale)(void);
+    const char *(*charset)(void);
+};
+void log_set_tss_hooks(const struct log_tss_hooks *hooks);
 
 #endif

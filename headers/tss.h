@@ -275,6 +275,14 @@ const char *TSSerrorstr(int code);
  */
 int TssLogConvert(const char *in, char *out, int inlen, int outlen);
 
+/*
+ * Hands the log this layer's services: TssLogConvert for message texts,
+ * TssConvertInitialize (not fatal) at log start-up, TSSprep_fmt around
+ * formatting, and the locale and character-set names of framed blocks.
+ * Called by the tdb API start-up.
+ */
+void TssRegisterLogHooks(void);
+
 }
 
 #endif

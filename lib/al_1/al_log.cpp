@@ -104,15 +104,24 @@ const char *safe(const char *text)
     return text != nullptr ? text : "";
 }
 
+/* The character-set services, when that layer registered them. */
+log_tss_hooks tss_hooks{};
+
 /*
  * Formats a message into buf (size bytes) with the character-type locale
  * "C" for the duration, so that the bytes of multibyte characters pass
- * unchanged. The "%" bytes inside four-byte TSS characters are to be
- * masked around this call (TSSprep_fmt); that step joins with the
- * character-set layer, which is not part of the system yet.
+ * unchanged. The "%" bytes inside four-byte TSS characters of the format
+ * are masked for the call and restored in the result, so that they are
+ * never taken as conversions.
  */
 void format_message(char *buf, size_t size, const char *fmt, va_list ap)
 {
+    std::string masked;
+    if (fmt != nullptr && tss_hooks.prep_fmt != nullptr) {
+        masked.assign(std::strlen(fmt) + 1, '\0');
+        tss_hooks.prep_fmt(masked.data(), fmt, static_cast<int>(masked.size()), 1);
+        fmt = masked.c_str();
+    }
     std::string old_ctype;
     const char *current = std::setlocale(LC_CTYPE, nullptr);
     if (current != nullptr)
@@ -121,8 +130,14 @@ void format_message(char *buf, size_t size, const char *fmt, va_list ap)
     int n = fmt != nullptr ? std::vsnprintf(buf, size, fmt, ap) : 0;
     if (current != nullptr)
         std::setlocale(LC_CTYPE, old_ctype.c_str());
-    if (n <= 0)
+    if (n <= 0) {
         buf[0] = '\0';
+        return;
+    }
+    if (!masked.empty()) {
+        std::string formatted(buf);
+        tss_hooks.prep_fmt(buf, formatted.c_str(), static_cast<int>(size), 0);
+    }
 }
 
 /* The destination set of a message with these flags. */
@@ -378,11 +393,11 @@ int start_block(LogState &st, const char *file, int line, const char *component,
                           static_cast<int>(geteuid()), static_cast<int>(getgid()),
                           static_cast<int>(getegid()), log_get_process_set()));
     const char *tty = safe(get_tty_name());
-    /* The character-set locale names are empty until the character-set
-     * layer is part of the system. */
+    const char *locale = tss_hooks.locale != nullptr ? safe(tss_hooks.locale()) : "";
+    const char *charset = tss_hooks.charset != nullptr ? safe(tss_hooks.charset()) : "";
     write_line(st, format("user_type %c language %c user_name %s tty %s locale %s/%s\n",
                           user_info.usertype, user_info.language,
-                          safe(get_trel_user()), tty, "", ""));
+                          safe(get_trel_user()), tty, locale, charset));
     if (st.extra_info != nullptr && user_info.use_extra_logging != 0) {
         static char extra[LOG_MESG_SIZE];
         std::memset(extra, 0, sizeof extra);
@@ -472,9 +487,8 @@ void start_up(const char *prog, int dest, bool reset_paths, bool user_required)
         open_console(st);
 
     int known = initUsernames(user_required ? 1 : 0);
-    /* The character-set conversion is initialised here (character-set mode
-     * 1 for programs without a user environment) once the character-set
-     * layer is part of the system. */
+    if (tss_hooks.initialize != nullptr)
+        tss_hooks.initialize(0);
     if (user_required && known == 0 && safe(get_trel_user())[0] == '\0') {
         log_mesg(kThisFile, __LINE__, "log_set_progname", 0,
                  "Could not find Trel user name; exiting.");
@@ -754,15 +768,25 @@ int redirect_stderr_for_trace(const char *path, const char *mode)
 
 /* ---- text conversion --------------------------------------------------- */
 
+void log_set_tss_hooks(const struct log_tss_hooks *hooks)
+{
+    tss_hooks = hooks != nullptr ? *hooks : log_tss_hooks{};
+}
+
 /*
- * The conversion to the native character set or UTF-8 joins with the
- * character-set layer; until then the text is copied unchanged. A
- * four-byte character (lead byte 0x9B) is never cut by the bound.
+ * Converts a message for the log through the character-set layer (to the
+ * native character set or UTF-8). Without that layer the text is copied
+ * unchanged; a four-byte character (lead byte 0x9B) is never cut by the
+ * bound.
  */
 int ConvertTssLogString(const char *in, char *out, int in_len, int out_len)
 {
     if (out == nullptr || out_len < 1)
         return -1;
+    if (tss_hooks.convert != nullptr && in != nullptr) {
+        int length = in_len < 0 ? static_cast<int>(std::strlen(in)) : in_len;
+        return tss_hooks.convert(in, out, length, out_len);
+    }
     if (in == nullptr) {
         out[0] = '\0';
         return 0;

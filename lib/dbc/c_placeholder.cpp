@@ -10,6 +10,8 @@
 
 #include "al_env.h"
 #include "al_log.h"
+#include "al_user.h"
+#include "tss.h"
 #include "c_placeholder.h"
 #include "compnr.h"
 #include "tdb_api.h"
@@ -19,8 +21,9 @@ static bool references_disabled = false;
 static bool trans_in_use[256];
 
 int tdb_init_api(const char *progname, int progname_mode, int /*attach_shm*/,
-                 int /*locale_mode*/)
+                 int locale_mode)
 {
+    TssRegisterLogHooks();
     log_set_progname(progname, progname_mode);
     /* Framed log blocks show the API's last error. */
     log_set_tdb_errno_source(tdb_get_tdb_errno, nullptr);
@@ -28,6 +31,9 @@ int tdb_init_api(const char *progname, int progname_mode, int /*attach_shm*/,
     int status = init_user();
     if (status != 0)
         return status;
+    /* The character-set locale follows the user's. */
+    TSSsetlocale(user_info.locale[0] != '\0' ? user_info.locale : "ISO-8859-1",
+                 locale_mode);
     return 0;
 }
 

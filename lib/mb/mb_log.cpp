@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "al_log.h"
 #include "mb_internal.h"
 #include "tss.h"
 #include "tss_convert.h"
@@ -101,4 +102,15 @@ int TssLogConvert(const char *in, char *out, int inlen, int outlen)
         std::fprintf(stderr, "Error in ConvertTssLogString; return value was %d\n", r);
     copy_unchanged(in, out, len, outlen);
     return -1;
+}
+
+void TssRegisterLogHooks(void)
+{
+    log_tss_hooks hooks{};
+    hooks.convert = TssLogConvert;
+    hooks.initialize = TssConvertInitialize;
+    hooks.prep_fmt = TSSprep_fmt;
+    hooks.locale = TSSgetlocale;
+    hooks.charset = TSSgetcharset;
+    log_set_tss_hooks(&hooks);
 }

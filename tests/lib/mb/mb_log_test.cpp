@@ -89,3 +89,57 @@ TEST_F(TssLog, MalformedTextGivesTheErrorLineAndAnUnchangedCopy)
 }
 
 } // namespace
+
+/* ---- the log file through the registered hooks -------------------------- */
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "al_log.h"
+#include "run_program.h"
+
+namespace {
+
+/* Logs one message in a fresh child process and returns the log text. */
+std::string logInChild(const char *format)
+{
+    tdbtest::TempDir root;
+    mkdir((root.path() + "/log").c_str(), 0777);
+    pid_t pid = fork();
+    if (pid == 0) {
+        setenv("TSE", root.path().c_str(), 1);
+        setenv("TSE_LIB_PATH", TSS_CONVERT_DIR, 1);
+        setenv("USER", "tester", 1);
+        unsetenv("TSE_LOG");
+        TssRegisterLogHooks();
+        log_set_progname("mblog", LOG_DEST_FILE);
+        TssSetMode(TSS_MODE_CLASSIC);
+        log_mesg("tests/lib/mb/mb_log_test.cpp", 1, "test", 0, format, 7);
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    return root.read("log/log.mblog");
+}
+
+TEST(TssLogHooks, LogFileShowsUnconvertibleCharactersInHex)
+{
+    std::string text = logInChild(("x" + tss_unicode(U"\u4e2d") + "y %d").c_str());
+    EXPECT_NE(text.find("Log_mesg: x[0x9b819cad]y 7"), std::string::npos) << text;
+}
+
+TEST(TssLogHooks, PercentBytesInsideFourByteCharactersAreNotConversions)
+{
+    /* 9B 25 64 42 holds the bytes "%d": formatting must leave them alone
+     * and still fill the real "%d" after it. */
+    std::string text = logInChild("a\x9b\x25\x64\x42 %d");
+    EXPECT_NE(text.find("Log_mesg: a[0x9b256442] 7"), std::string::npos) << text;
+}
+
+} // namespace
