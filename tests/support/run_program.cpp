@@ -126,7 +126,13 @@ TempDir::~TempDir()
 std::string TempDir::write(const std::string &relative,
                            const std::string &content) const
 {
-    std::filesystem::path full = std::filesystem::path(path_) / relative;
+    return writeAt(path_, relative, content);
+}
+
+std::string TempDir::writeAt(const std::string &root, const std::string &relative,
+                             const std::string &content)
+{
+    std::filesystem::path full = std::filesystem::path(root) / relative;
     std::filesystem::create_directories(full.parent_path());
     std::ofstream out(full, std::ios::binary);
     out << content;

@@ -42,6 +42,9 @@ public:
     const std::string &path() const { return path_; }
     /* Writes a file below the directory (creating parent directories). */
     std::string write(const std::string &relative, const std::string &content) const;
+    /* The same below any directory. */
+    static std::string writeAt(const std::string &root, const std::string &relative,
+                               const std::string &content);
     /* Reads a file below the directory; empty when it does not exist. */
     std::string read(const std::string &relative) const;
     bool exists(const std::string &relative) const;

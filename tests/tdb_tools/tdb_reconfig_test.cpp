@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "run_program.h"
 #include "tdb_api.h"
 #include "tdb_dump.h"
 #include "tdb_output.h"
@@ -160,6 +162,37 @@ TEST(StartUpSettings, CommitRateDefaultsToTheResource)
 {
     ASSERT_EQ(runMain({"-N", "dbtst100", "-C", "1"}), 0);
     EXPECT_EQ(tdbreconfig_commit_rate(), 100);
+}
+
+/* A file below the test environment's root. */
+void writeUnderRoot(const std::string &relative, const std::string &content)
+{
+    tdbtest::TempDir::writeAt(std::getenv("TSE"), relative, content);
+}
+
+TEST(StartUpSettings, CommitRateFromTheResourceFiles)
+{
+    writeUnderRoot("lib/defaults/db_resource", "tdbtool_commit_rate: 500\n");
+    ASSERT_EQ(runMain({"-N", "dbtst100", "-C", "1"}), 0);
+    EXPECT_EQ(tdbreconfig_commit_rate(), 500);
+
+    /* The user's own file, named by USR_DBC_RES, overrides the shared one. */
+    writeUnderRoot("lib/user_resources", "# mine\ntdbreconfig.tdbtool_commit_rate: 2500\n");
+    setenv("USR_DBC_RES", "lib/user_resources", 1);
+    ASSERT_EQ(runMain({"-N", "dbtst100", "-C", "1"}), 0);
+    EXPECT_EQ(tdbreconfig_commit_rate(), 2500);
+    EXPECT_EQ(tdbreconfig_counter_rate(), 125);
+
+    /* A setting for another program's class does not apply. */
+    writeUnderRoot("lib/user_resources", "otherprog.tdbtool_commit_rate: 9000\n");
+    ASSERT_EQ(runMain({"-N", "dbtst100", "-C", "1"}), 0);
+    EXPECT_EQ(tdbreconfig_commit_rate(), 500);
+
+    /* -r beats both files. */
+    ASSERT_EQ(runMain({"-N", "dbtst100", "-C", "1", "-r", "300"}), 0);
+    EXPECT_EQ(tdbreconfig_commit_rate(), 300);
+    unsetenv("USR_DBC_RES");
+    writeUnderRoot("lib/defaults/db_resource", "");
 }
 
 TEST(StartUpSettings, DumpSizeAndDirectory)

@@ -1535,3 +1535,51 @@ TEST_F(DriverType, ReorganizeAlsoInitialisesTheDriver)
 }
 
 } // namespace
+
+/* ======================================================================== */
+/* The software environment: user file, development tools, log              */
+/* ======================================================================== */
+
+class RuntimeEnvironment : public CliTest {};
+
+TEST_F(RuntimeEnvironment, MissingUserFileFailsTheApiStart)
+{
+    makeLogDir();
+    RunResult r = run({"-N", "dbtst100", "-C", "1"}, Mode::Normal, {{"USER", "ghost"}});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err, "Error: Failed to initialize TDB API\n");
+    const std::string log = dir_.read("log/log.tdbreconfig");
+    EXPECT_NE(log.find("User file for user 'ghost' does not exist."), std::string::npos) << log;
+    EXPECT_NE(log.find("Current user is not a valid Trel user."), std::string::npos) << log;
+}
+
+TEST_F(RuntimeEnvironment, WithoutPackageCombinationTheToolsAreOldAndModeIsCompatibility)
+{
+    makeLogDir();
+    dir_.write("lib/user/u/uplain", "usertype: S\n");
+    RunResult r = run({"-u"}, Mode::Normal, {{"USER", "plain"}});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.out, usageText("tdbreconfig", Mode::Compat));
+    EXPECT_NE(dir_.read("log/log.tdbreconfig")
+                  .find("Failed to determine Development Tools version (could not "
+                        "explode 'F_OBJ:ottiex1287')"),
+              std::string::npos);
+}
+
+TEST_F(RuntimeEnvironment, PackageCombinationOfTheEnvironmentWinsOverTheUsers)
+{
+    makePackageCombination("old", Mode::Compat);
+    RunResult r = run({"-u"}, Mode::Normal, {{"PACKAGE_COMB", "old"}});
+    EXPECT_EQ(r.out, usageText("tdbreconfig", Mode::Compat));
+    RunResult p = run({"-u", "-p", "old"}, Mode::Normal);
+    EXPECT_EQ(p.out, usageText("tdbreconfig", Mode::Compat)) << "-p sets it before the mode is chosen";
+}
+
+TEST_F(RuntimeEnvironment, ReportAndTableFilesGoThroughStreamNames)
+{
+    /* Streams expand variables: -I and -R may name ${TSE}. */
+    dir_.write("tables", "dbtst100\n");
+    RunResult r = run({"-c", "-I", "${TSE}/tables", "-C", "7", "-R", "${TSE}/rep"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(dir_.read("rep"), reportLine("dbtst100007", "C0", 0, kNoReconfig));
+}
