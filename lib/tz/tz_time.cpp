@@ -58,25 +58,6 @@ void publish_zone_values(void)
         abbreviations[1] = current_zone.dst_type.abbr;
 }
 
-/* Days since 1970 to a civil date. */
-void civil_from_days(int64_t days, int64_t &year, int &month, int &day)
-{
-    days += 719468;
-    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const int64_t doe = days - era * 146097;
-    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const int64_t mp = (5 * doy + 2) / 153;
-    day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    year = yoe + era * 400 + (month <= 2);
-}
-
-int64_t floor_div(int64_t a, int64_t b)
-{
-    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
-}
-
 /* Years the broken-down functions accept: the system's date range. */
 bool year_in_range(int64_t year)
 {
@@ -86,11 +67,11 @@ bool year_in_range(int64_t year)
 /* Breaks seconds since 1970 (already shifted to local time) down. */
 bool breakdown(int64_t local, struct tm &tm)
 {
-    const int64_t days = floor_div(local, 86400);
+    const int64_t days = tz::floor_div(local, 86400);
     const int64_t secs = local - days * 86400;
     int64_t year;
     int month, day;
-    civil_from_days(days, year, month, day);
+    tz::civil_from_days(days, year, month, day);
     if (year - 1900 > INT_MAX || year - 1900 < INT_MIN)
         return false;
     tm.tm_year = static_cast<int>(year - 1900);
@@ -108,8 +89,8 @@ bool breakdown(int64_t local, struct tm &tm)
 bool fields_to_seconds(const struct tm &tm, int64_t &seconds)
 {
     const int64_t year =
-        static_cast<int64_t>(tm.tm_year) + 1900 + floor_div(tm.tm_mon, 12);
-    const int month = static_cast<int>(tm.tm_mon - floor_div(tm.tm_mon, 12) * 12) + 1;
+        static_cast<int64_t>(tm.tm_year) + 1900 + tz::floor_div(tm.tm_mon, 12);
+    const int month = static_cast<int>(tm.tm_mon - tz::floor_div(tm.tm_mon, 12) * 12) + 1;
     if (year < -10000 || year > 20000)
         return false;
     const int64_t days = tz::days_from_civil(year, month, 1) + tm.tm_mday - 1;

@@ -43,8 +43,7 @@ static bool is_leap(int64_t y)
     return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
 }
 
-/* The year (proleptic Gregorian) of a day count since 1970. */
-static int64_t year_of_days(int64_t days)
+void civil_from_days(int64_t days, int64_t &year, int &month, int &day)
 {
     days += 719468;
     const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
@@ -52,13 +51,23 @@ static int64_t year_of_days(int64_t days)
     const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
     const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
     const int64_t mp = (5 * doy + 2) / 153;
-    const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    return yoe + era * 400 + (month <= 2);
+    day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    year = yoe + era * 400 + (month <= 2);
 }
 
-static int64_t floor_div(int64_t a, int64_t b)
+int64_t floor_div(int64_t a, int64_t b)
 {
     return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
+}
+
+/* The year (proleptic Gregorian) of a day count since 1970. */
+static int64_t year_of_days(int64_t days)
+{
+    int64_t year;
+    int month, day;
+    civil_from_days(days, year, month, day);
+    return year;
 }
 
 /* Local seconds since 1970 (midnight of the year start) of a rule date. */

@@ -83,8 +83,13 @@ bool parse_rule_string(std::string_view text, Zone &zone);
 /* The zone used when nothing else loads: UTC named "GMT". */
 Zone gmt_zone();
 
-/* Days since 1970-01-01 of a proleptic Gregorian date (month 1-12). */
+/* Days since 1970-01-01 of a proleptic Gregorian date (month 1-12), and
+ * back. */
 int64_t days_from_civil(int64_t year, int month, int day);
+void civil_from_days(int64_t days, int64_t &year, int &month, int &day);
+
+/* Division rounding towards minus infinity. */
+int64_t floor_div(int64_t a, int64_t b);
 
 } // namespace tz
 
