@@ -305,3 +305,86 @@ TEST(Strftime, TwoDigitYearsAreReported)
 }
 
 } // namespace
+
+/* ---- zones under the root and the "posixrules" file ---------------------- */
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "al_env.h"
+#include "al_user.h"
+
+namespace {
+
+/* Runs body in a child whose root holds lib/zoneinfo (a link to the
+ * system's zone files); the result is the child's exit status. */
+template <typename Body>
+int withZoneinfoRoot(Body body)
+{
+    tdbtest::TempDir root;
+    std::filesystem::create_directories(root.path() + "/lib");
+    std::filesystem::create_directory_symlink("/usr/share/zoneinfo",
+                                              root.path() + "/lib/zoneinfo");
+    pid_t pid = fork();
+    if (pid == 0) {
+        set_tse(root.path().c_str());
+        body();
+        _exit(testing::Test::HasFailure() ? 1 : 0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+}
+
+TEST(ZoneFiles, NamesAreLookedUpBelowTheRoot)
+{
+    EXPECT_EQ(withZoneinfoRoot([] {
+                  trel_timezone_set("Asia/Kolkata");
+                  EXPECT_EQ(al_tz_standard_offset(), -19800);
+                  EXPECT_STREQ(al_tz_abbreviation(0), "IST");
+              }),
+              0);
+}
+
+TEST(ZoneFiles, UsersTimezoneSettingSelectsTheZone)
+{
+    EXPECT_EQ(withZoneinfoRoot([] {
+                  trel_timezone_set(nullptr);
+                  std::snprintf(user_info.timezone, sizeof user_info.timezone, "%s",
+                                "America/Sao_Paulo");
+                  EXPECT_EQ(al_tz_standard_offset(), 3 * 3600);
+                  /* A change of the setting loads the new zone. */
+                  std::snprintf(user_info.timezone, sizeof user_info.timezone, "%s",
+                                "Europe/Amsterdam");
+                  EXPECT_EQ(al_tz_standard_offset(), -3600);
+              }),
+              0);
+}
+
+TEST(ZoneFiles, RuleStringWithoutRulesTakesThemFromPosixrules)
+{
+    /* posixrules is America/New_York: CST6CDT without rules must switch at
+     * the same local wall-clock times, which is what America/Chicago did
+     * from 1970 on. */
+    EXPECT_EQ(withZoneinfoRoot([] {
+                  setenv("TZ", ":/usr/share/zoneinfo/America/Chicago", 1);
+                  tzset();
+                  trel_timezone_set("CST6CDT");
+                  /* Every half hour, so each switch is seen on both sides. */
+                  for (int64_t step = 0; step < 2145000000LL; step += 1799) {
+                      time_t t = static_cast<time_t>(step);
+                      struct tm expected {};
+                      localtime_r(&t, &expected);
+                      struct tm *ours = trel_localtime(&t);
+                      ASSERT_NE(ours, nullptr);
+                      ASSERT_EQ(ours->tm_hour, expected.tm_hour) << t;
+                      ASSERT_EQ(ours->tm_isdst, expected.tm_isdst) << t;
+                      ASSERT_EQ(ours->tm_gmtoff, expected.tm_gmtoff) << t;
+                  }
+              }),
+              0);
+}
+
+} // namespace
