@@ -83,6 +83,10 @@ constexpr std::uint32_t kFreeBit = 1;
 /* Address range reserved once and committed as the break moves up: 16 GiB
  * is 2^31 units of 8 bytes, so every position fits the header links. */
 constexpr std::size_t kArenaSize = std::size_t{16} << 30;
+/* The range is made usable in steps of this size (a multiple of every
+ * page size in use), which keeps mprotect calls and leak-checker root
+ * regions few. */
+constexpr std::size_t kCommitStep = std::size_t{256} << 10;
 constexpr std::size_t kLocalTable = 5120;
 constexpr int kCollectAfter = 6;
 /* Chunks counted or listed per list in the report at most. */
@@ -281,9 +285,8 @@ char *os_take(std::size_t n)
     }
     char *p = g_brk;
     if (p + n > g_commit) {
-        auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
         std::size_t upto = round_up(static_cast<std::size_t>(p + n - g_arena),
-                                    page);
+                                    kCommitStep);
         upto = std::min(upto, kArenaSize);
         std::size_t grow = static_cast<std::size_t>(g_arena + upto - g_commit);
         if (::mprotect(g_commit, grow, PROT_READ | PROT_WRITE) != 0)
