@@ -80,6 +80,8 @@ constexpr std::size_t kBlockHead = sizeof(MalBlock);
 constexpr std::size_t kDefaultBlock = 4096;
 constexpr std::size_t kKilo = 1024;
 constexpr std::uint32_t kFreeBit = 1;
+/* Largest chunk the 32-bit size of the header can hold. */
+constexpr std::size_t kMaxChunk = UINT32_MAX & ~std::size_t{7};
 /* Address range reserved once and committed as the break moves up: 16 GiB
  * is 2^31 units of 8 bytes, so every position fits the header links. */
 constexpr std::size_t kArenaSize = std::size_t{16} << 30;
@@ -437,31 +439,44 @@ bool merge_into_space(mal_group *g, MalChunk *c, std::size_t size)
     return true;
 }
 
+/* Two neighbouring free chunks can become one when the size still fits
+ * the header. */
+bool fits_one_chunk(std::size_t a, std::size_t b)
+{
+    return a + b <= kMaxChunk;
+}
+
 /* Returns an unlinked chunk to its group: into the free space when it
  * borders it, else at the head of the free list, merged with the former
- * head when the two are adjacent. */
+ * head when the two are adjacent (and into the space when the merged
+ * chunk borders it). */
 void release_chunk(mal_group *g, MalChunk *c)
 {
     std::size_t size = chunk_size(c);
     if (merge_into_space(g, c, size))
         return;
     poison(bytes(c) + kHeader, size - kHeader);
-    g->free_bytes += size;
     g->freed++;
     MalChunk *head = g->free_list;
-    if (head != nullptr && bytes(head) + chunk_size(head) == bytes(c)) {
-        head->size = static_cast<std::uint32_t>(
-            (chunk_size(head) + size) | kFreeBit);
-        wipe(c);
-        return;
+    if (head != nullptr && fits_one_chunk(chunk_size(head), size)) {
+        std::size_t hsize = chunk_size(head);
+        if (bytes(head) + hsize == bytes(c)) {
+            list_unlink(&g->free_list, head);
+            g->free_bytes -= hsize;
+            wipe(c);
+            c = head;
+            size += hsize;
+        } else if (bytes(c) + size == bytes(head)) {
+            list_unlink(&g->free_list, head);
+            g->free_bytes -= hsize;
+            wipe(head);
+            size += hsize;
+        }
+        if (merge_into_space(g, c, size))
+            return;
     }
     c->size = static_cast<std::uint32_t>(size | kFreeBit);
-    if (head != nullptr && bytes(c) + size == bytes(head)) {
-        list_unlink(&g->free_list, head);
-        c->size = static_cast<std::uint32_t>(
-            (size + chunk_size(head)) | kFreeBit);
-        wipe(head);
-    }
+    g->free_bytes += size;
     list_push(&g->free_list, c);
 }
 
@@ -469,7 +484,7 @@ void release_chunk(mal_group *g, MalChunk *c)
  * some bytes fit), before the group moves to a new block. */
 void retire_space(mal_group *g)
 {
-    if (g->space_size >= kHeader + 8) {
+    if (g->space_size >= kHeader + 8 && g->space_size <= kMaxChunk) {
         auto *c = reinterpret_cast<MalChunk *>(g->space);
         unpoison(c, kHeader);
         c->gid = g->id;
@@ -588,7 +603,8 @@ bool collect(mal_group *g, bool force)
         MalChunk *c = table[i];
         if (runs > 0) {
             MalChunk *last = table[runs - 1];
-            if (bytes(last) + chunk_size(last) == bytes(c)) {
+            if (bytes(last) + chunk_size(last) == bytes(c) &&
+                fits_one_chunk(chunk_size(last), chunk_size(c))) {
                 last->size = static_cast<std::uint32_t>(
                     (chunk_size(last) + chunk_size(c)) | kFreeBit);
                 wipe(c);
@@ -631,7 +647,7 @@ MalChunk *best_fit(mal_group *g, std::size_t need)
 void *alloc_with_header(mal_group *g, std::size_t size, bool zero)
 {
     std::size_t need = round_up(size, 8) + kHeader;
-    if (need > UINT32_MAX - kBlockHead) {
+    if (need > kMaxChunk) {
         errno = ENOMEM;
         out_of_memory(need, reinterpret_cast<void *>(-1));
     }
