@@ -361,6 +361,24 @@ TEST(MalFreeList, CollectGarbageLeavesOneFreeChunkPerRun)
     EXPECT_EQ(mal_free_id(id), 0);
 }
 
+TEST(MalFreeList, CollectionOfMoreChunksThanTheLocalTableHolds)
+{
+    long id = mal_reserve_id(0, 300 * 1024);
+    std::vector<char *> chunks;
+    for (int i = 0; i < 12000; i++)
+        chunks.push_back(alloc_in(id, 8)); /* chunk 24 */
+    ASSERT_EQ(chunks.back() - chunks.front(), 11999 * 24) << "one block";
+    for (int i = 0; i < 11999; i += 2)
+        mal_free(chunks[i]);
+    for (int i = 1; i < 11999; i += 2)
+        mal_free(chunks[i]); /* 11999 separate free chunks */
+    mal_collect_garbage();
+    char *p = alloc_in(id, 11999 * 24 - 16);
+    EXPECT_EQ(p, chunks[0]) << "every free chunk merged into one";
+    EXPECT_EQ(header(p).size, 11999u * 24);
+    EXPECT_EQ(mal_free_id(id), 0);
+}
+
 /* ---- reallocation ------------------------------------------------------- */
 
 TEST(MalRealloc, ShrinkingSplitsOffTheTailOnlyWhenMoreThanFortyEightBytesAreLeft)
