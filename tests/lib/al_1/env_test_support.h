@@ -68,6 +68,9 @@ inline void cleanEnvironment(const std::string &cwd, const char *user = "tester"
 inline void startLogging(const tdbtest::TempDir &root, const char *prog)
 {
     setenv("TSE", root.path().c_str(), 1);
+    /* The root is cached process-wide on first use; an earlier test in the
+     * same process may have cached another one. */
+    set_tse(root.path().c_str());
     mkdir((root.path() + "/log").c_str(), 0777);
     log_set_progname(prog, LOG_DEST_FILE);
 }
