@@ -105,7 +105,7 @@ RunResult run_program(const std::string &program,
     return result;
 }
 
-TempDir::TempDir()
+TempDir::TempDir() : owner_pid_(getpid())
 {
     const char *base = std::getenv("TMPDIR");
     std::string pattern = std::string(base != nullptr ? base : "/tmp") +
@@ -119,6 +119,8 @@ TempDir::TempDir()
 
 TempDir::~TempDir()
 {
+    if (getpid() != owner_pid_)
+        return;
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
 }

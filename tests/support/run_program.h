@@ -32,7 +32,8 @@ RunResult run_program(const std::string &program,
                       const RunOptions &options = {});
 
 /* A fresh empty directory under the temporary directory; removed by the
- * destructor with everything in it. */
+ * destructor with everything in it, but only in the process that made it
+ * (a forked child that exits must not remove its parent's directory). */
 class TempDir {
 public:
     TempDir();
@@ -51,6 +52,7 @@ public:
 
 private:
     std::string path_;
+    int owner_pid_;
 };
 
 } // namespace tdbtest

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -132,7 +134,13 @@ int runMain(std::vector<std::string> args)
     testing::internal::CaptureStdout();
     int rc = tdbreconfig_main(static_cast<int>(args.size()), argv.data());
     testing::internal::GetCapturedStdout();
-    testing::internal::GetCapturedStderr();
+    std::string err = testing::internal::GetCapturedStderr();
+    if (rc != 0) {
+        std::ifstream log(std::string(std::getenv("TSE")) + "/log/log.tdbreconfig");
+        std::stringstream text;
+        text << log.rdbuf();
+        ADD_FAILURE() << "tdbreconfig failed:\n" << err << "log:\n" << text.str();
+    }
     return rc;
 }
 

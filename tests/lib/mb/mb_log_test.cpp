@@ -100,6 +100,7 @@ TEST_F(TssLog, MalformedTextGivesTheErrorLineAndAnUnchangedCopy)
 #include <fstream>
 #include <sstream>
 
+#include "al_env.h"
 #include "al_log.h"
 #include "run_program.h"
 
@@ -113,6 +114,7 @@ std::string logInChild(const char *format)
     pid_t pid = fork();
     if (pid == 0) {
         setenv("TSE", root.path().c_str(), 1);
+        set_tse(root.path().c_str()); /* the root may be cached already */
         setenv("TSE_LIB_PATH", TSS_CONVERT_DIR, 1);
         setenv("USER", "tester", 1);
         unsetenv("TSE_LOG");
