@@ -155,15 +155,17 @@ unsigned short ref_mode_from_code(std::string_view code)
 using TableCache = std::unordered_map<std::string, std::vector<_dd_table *>>;
 using DomainCache = std::unordered_map<std::string, std::vector<_dd_domain_list *>>;
 
+/* Dictionary records live for the whole process, so the caches are never
+ * destroyed (not even at exit, where records may still be in use). */
 static TableCache &tables()
 {
-    static TableCache cache;
-    return cache;
+    static auto *cache = new TableCache;
+    return *cache;
 }
 static DomainCache &domain_lists()
 {
-    static DomainCache cache;
-    return cache;
+    static auto *cache = new DomainCache;
+    return *cache;
 }
 
 static _dd_table *memo_table;

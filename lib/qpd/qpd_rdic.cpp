@@ -71,10 +71,11 @@ struct RdicState {
     qpd::TabledefOpener opener = nullptr;
 };
 
+/* Kept for the life of the process (never destroyed, like the records). */
 RdicState &state()
 {
-    static RdicState s;
-    return s;
+    static auto *s = new RdicState;
+    return *s;
 }
 
 /* ---- server specifications ---------------------------------------------------- */
@@ -628,6 +629,18 @@ bool qpd::company_pattern_matches(const std::vector<std::string> &patterns, int 
 }
 
 void qpd::set_tabledef_opener(TabledefOpener opener) { state().opener = opener; }
+
+void qpd::reset_driver_specification()
+{
+    RdicState &s = state();
+    s.servers.clear();
+    s.files.clear();
+    s.imposed = false;
+    s.imposed_list.clear();
+    s.audit_disabled = false;
+    s.audit_hosts_read = false;
+    s.audit_hosts.clear();
+}
 
 /* ---- interface ------------------------------------------------------------------------ */
 

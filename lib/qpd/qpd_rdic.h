@@ -23,6 +23,10 @@ bool company_pattern_matches(const std::vector<std::string> &patterns, int compn
 using TabledefOpener = STREAM *(*)(const char *machine, const char *name);
 void set_tabledef_opener(TabledefOpener opener);
 
+/* Forgets every tabledef read, the server list, the imposed list, the
+ * audit hosts and the audit switch (for tests that need a fresh start). */
+void reset_driver_specification();
+
 } // namespace qpd
 
 #endif
