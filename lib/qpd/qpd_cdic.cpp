@@ -85,13 +85,25 @@ void set_error(int code)
         error_hook(code);
 }
 
+static std::vector<void *> *tracked_allocations;
+
 void *alloc_zeroed(size_t size)
 {
     void *(*alloc)(size_t) = dd_info.alloc ? dd_info.alloc : mal_allocater;
     void *p = alloc(size ? size : 1);
-    if (p)
+    if (p) {
         memset(p, 0, size ? size : 1);
+        if (tracked_allocations)
+            tracked_allocations->push_back(p);
+    }
     return p;
+}
+
+std::vector<void *> *track_allocations(std::vector<void *> *list)
+{
+    std::vector<void *> *previous = tracked_allocations;
+    tracked_allocations = list;
+    return previous;
 }
 
 char *save_string(std::string_view text)
@@ -231,7 +243,10 @@ void cache_link_domain_list(_dd_domain_list *list)
 
 static _dd_domain *make_builtin(const char *name, int type, int width, int digits)
 {
+    /* Made once for the process: never part of one table's load. */
+    std::vector<void *> *outer = track_allocations(nullptr);
     auto *d = static_cast<_dd_domain *>(alloc_zeroed(sizeof(_dd_domain)));
+    track_allocations(outer);
     snprintf(d->name, sizeof d->name, "%s", name);
     d->type = static_cast<unsigned char>(type);
     d->width = static_cast<short>(width);

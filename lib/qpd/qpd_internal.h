@@ -8,6 +8,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "qpd_dd.h"
 
@@ -19,6 +20,9 @@ void set_error(int code);
 /* Zeroed record memory from dd_info.alloc; never freed one by one. */
 void *alloc_zeroed(size_t size);
 char *save_string(std::string_view text);
+/* From now on alloc_zeroed also appends every block to list (null: stops);
+ * returns the list in force before. Used to undo a failed table load. */
+std::vector<void *> *track_allocations(std::vector<void *> *list);
 
 /* DD_NEW or DD_CURRENT, whichever dictionary is selected. */
 int selected_bits();

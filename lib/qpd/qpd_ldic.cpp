@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "al_log.h"
+#include "al_mem.h"
 #include "al_stream.h"
 #include "qpd_internal.h"
 #include "tss.h"
@@ -818,26 +819,42 @@ _dd_table *load_table(const char *code)
     Lines lines = read_lines(sp.get());
     sp.reset();
 
-    auto *table = static_cast<_dd_table *>(alloc_zeroed(sizeof(_dd_table)));
+    /* A record left by a failed load is used again. */
+    static _dd_table *spare;
+    _dd_table *table = spare ? spare : static_cast<_dd_table *>(alloc_zeroed(sizeof(_dd_table)));
+    spare = nullptr;
     if (!table) {
         set_error(E_DD_NO_MEMORY);
         return nullptr;
     }
+    memset(table, 0, sizeof *table);
     snprintf(table->code, sizeof table->code, "%.8s", code);
     table->mode_bits = static_cast<unsigned char>(selected_bits());
     cache_link_table(table);
+    /* Everything the build allocates goes again when it fails (local
+     * dictionary only: a shared allocator has no free). */
+    std::vector<void *> made;
+    std::vector<void *> *outer = track_allocations(&made);
+    bool ok = true;
     try {
         TableDraft draft;
         parse_table(lines, draft);
         build_table(table, draft);
     } catch (const LoadError &) {
-        cache_unlink_table(table);
-        return nullptr;
+        ok = false;
     }
-    if ((dd_info.flags & DD_NEW) && !from_new) {
+    track_allocations(outer);
+    if (ok && (dd_info.flags & DD_NEW) && !from_new) {
         /* No new definition of this table. */
-        cache_unlink_table(table);
         set_error(E_DD_NOT_FOUND);
+        ok = false;
+    }
+    if (!ok) {
+        cache_unlink_table(table);
+        if (!(dd_info.flags & DD_GLOBAL))
+            for (void *p : made)
+                mal_free(p);
+        spare = table;
         return nullptr;
     }
     link_references(table);
@@ -852,6 +869,11 @@ struct _dd_domain_list *read_domain_list(const char *name)
 {
     if (!name || strnlen(name, 2) < 2)
         return nullptr;
+    /* Domain lists stay even when the table load that asked for them fails. */
+    struct Untracked {
+        std::vector<void *> *outer = track_allocations(nullptr);
+        ~Untracked() { track_allocations(outer); }
+    } untracked;
     std::string package(name, 2);
     std::string file = "{nofdlog}F_BRDD:d" + package + ".pd";
     bool is_new = dd_info.flags & DD_NEW;

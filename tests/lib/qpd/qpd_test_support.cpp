@@ -17,6 +17,16 @@ namespace qpdtest {
 
 namespace {
 
+/* The domains of the scratch package, for the malformed-table tests. */
+const char *const qa_domains = "D\n:N    qaDom.long\n:T    l\n"
+                               "D\n:N    qaDom.big\n:T    s\n:CL   4000\n"
+                               "D\n:N    qaDom.rest\n:T    s\n:CL   2138\n"
+                               "D\n:N    qaDom.rest1\n:T    s\n:CL   2139\n"
+                               "D\n:N    qaDom.s300\n:T    s\n:CL   300\n"
+                               "D\n:N    qaDom.s200\n:T    s\n:CL   200\n"
+                               "D\n:N    qaDom.utc\n:T    k\n"
+                               "D\n:N    qaDom.int\n:T    i\n";
+
 /* Set before main, so that every cache of the root sees this directory. */
 struct ProcessEnvironment {
     tdbtest::TempDir dir;
@@ -27,8 +37,8 @@ struct ProcessEnvironment {
         unsetenv("TSE_REM");
         dir.write("log/.keep", "");
         dir.write("lib/fd6.2.test", std::string("db ") + QPD_DEMO_TSE + "/appl/db6.2\n" +
-                                        "qa appl/qa6.2\n" + "qb appl/qb6.2\n");
-        dir.write("appl/qa6.2/d6.2/.keep", "");
+                                        "qa appl/qa6.2\n" + "qb appl/qb6.2\n" + "qc appl/qc6.2\n");
+        dir.write("appl/qa6.2/d6.2/dqa.pd", qa_domains);
         dir.write("appl/qb6.2/d6.2/dqb.pd", "D\n:N    qbDom.only\n:T    l\n");
     }
 };
