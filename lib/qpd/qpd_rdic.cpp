@@ -59,6 +59,7 @@ struct SpecError {};
 /* Process-wide state: read once, kept for the life of the process. */
 struct RdicState {
     std::vector<dd_server *> servers;                 /* every distinct server */
+    std::vector<dd_server *> retired;                 /* servers of a reset */
     std::map<std::string, std::unique_ptr<dd_tabledef_file>> files; /* by machine */
     bool imposed = false;
     std::vector<std::vector<dd_server *>> imposed_list;
@@ -259,9 +260,6 @@ TabledefLine parse_line(const dd_tabledef_file &file, size_t number, const std::
     line.tables = split_list(fields[0]);
     if (line.tables.empty())
         line_error(file, number, raw);
-    for (const auto &t : line.tables)
-        if (t != "*" && t.size() != 8 && t.size() != 5)
-            line_error(file, number, raw);
     line.companies = split_list(fields[1]);
     for (const auto &c : line.companies)
         if (c != "*" && (c.size() != 3 || !isdigit(static_cast<unsigned char>(c[0])) ||
@@ -633,6 +631,8 @@ void qpd::set_tabledef_opener(TabledefOpener opener) { state().opener = opener; 
 void qpd::reset_driver_specification()
 {
     RdicState &s = state();
+    /* Server records are never freed (tables may still point to them). */
+    s.retired.insert(s.retired.end(), s.servers.begin(), s.servers.end());
     s.servers.clear();
     s.files.clear();
     s.imposed = false;
