@@ -5,11 +5,13 @@
  * and every structural error of a table file with its message, its error
  * number and an unchanged cache.
  */
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "qpd_test_support.h"
+#include "tss.h"
 
 using namespace qpdtest;
 
@@ -310,6 +312,81 @@ TEST(DomainFile, MissingFileIsRememberedAsAnEmptyList)
         init_local_dd();
         EXPECT_EQ(read_domain_list("qd"), nullptr);
         EXPECT_EQ(dddomain_with_read("qdDom.any"), nullptr);
+    });
+}
+
+} // namespace
+
+namespace {
+
+TEST(DomainFile, MultibyteWidthBelowTheDisplayNeedIsWarnedInUnicodeMode)
+{
+    write_root("appl/qe6.2/d6.2/dqe.pd", "D\n:N    qeDom.mb\n:T    m\n:CL   8\n:P    4\n"
+                                         "D\n:N    qeDom.wide\n:T    m\n:CL   120\n:P    4\n");
+    in_child([] {
+        init_local_dd();
+        TssSetMode(2);
+        Recorder rec;
+        ASSERT_NE(read_domain_list("qe"), nullptr);
+        EXPECT_TRUE(rec.logged("WARNING: invalid string len for Dom.mb (CLEN): 8"));
+        EXPECT_EQ(rec.messages.size(), 1u);
+        EXPECT_EQ(dddomain("qeDom.mb")->width, 8);
+    });
+}
+
+TEST(ReferencedTables, ModeFourLoadsTheReferringTablesAndBindsBothSides)
+{
+    in_child([] {
+        init_local_dd();
+        ASSERT_EQ(init_dd_mode(4), 0);
+        EXPECT_EQ(get_dd_mode(), 1);
+        const _dd_table *t = ddtable("dbtst100");
+        ASSERT_NE(t, nullptr);
+        const _dd_table *referring = ddtable_local("dbtst104");
+        ASSERT_NE(referring, nullptr);
+        ASSERT_EQ(t->nr_ref_by, 1);
+        EXPECT_EQ(t->ref_by[0].ref, ddfrom_ref("dbtst104.item"));
+        /* dbtst104 in turn is referred to by dbtst105. */
+        EXPECT_NE(ddtable_local("dbtst105"), nullptr);
+    });
+}
+
+TEST(ReferencedTables, MissingReferringTableIsLoggedAndTheErrorCleared)
+{
+    write_qa("dqatst230", column("qatst230.id", "qaDom.long") + "R\n" + attr("R", "qatst998.id      0"));
+    in_child([] {
+        init_local_dd();
+        init_dd_mode(4);
+        Recorder rec;
+        const _dd_table *t = ddtable("qatst230");
+        ASSERT_NE(t, nullptr);
+        EXPECT_TRUE(rec.logged("DD for qatst998 not found"));
+        EXPECT_EQ(rec.errors, (std::vector<int>{E_DD_NOT_FOUND, 0}));
+        EXPECT_EQ(qpd_get_errno(), 0);
+        EXPECT_EQ(t->ref_by[0].ref, nullptr);
+        EXPECT_EQ(t->ref_by[0].mode, 1);
+    });
+}
+
+int global_allocations;
+
+void *counting_alloc(size_t size)
+{
+    global_allocations++;
+    return malloc(size);
+}
+
+TEST(GlobalDictionary, UsesTheCallersAllocatorForEveryRecord)
+{
+    write_qa("dqatst231", column("qatst231.id", "qaDom.long"));
+    in_child([] {
+        ASSERT_EQ(init_global_dd(counting_alloc), 0);
+        EXPECT_EQ(global_allocations, 1);  /* the base */
+        EXPECT_TRUE(dd_info.flags & DD_GLOBAL);
+        EXPECT_EQ(get_dd_mode(), 1);
+        ASSERT_NE(ddtable("qatst231"), nullptr);
+        EXPECT_GT(global_allocations, 3);
+        EXPECT_EQ(init_global_dd(nullptr), -1);
     });
 }
 

@@ -37,7 +37,7 @@ struct ProcessEnvironment {
         unsetenv("TSE_REM");
         dir.write("log/.keep", "");
         dir.write("lib/fd6.2.test", std::string("db ") + QPD_DEMO_TSE + "/appl/db6.2\n" +
-                                        "qa appl/qa6.2\n" + "qb appl/qb6.2\n" + "qc appl/qc6.2\n");
+                                        "qa appl/qa6.2\n" + "qb appl/qb6.2\n" + "qc appl/qc6.2\n" + "qe appl/qe6.2\n");
         dir.write("appl/qa6.2/d6.2/dqa.pd", qa_domains);
         dir.write("appl/qb6.2/d6.2/dqb.pd", "D\n:N    qbDom.only\n:T    l\n");
     }
