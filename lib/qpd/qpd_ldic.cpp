@@ -303,7 +303,7 @@ std::vector<DomainDraft> parse_domains(const Lines &lines)
             for (int i = 0; i < n && li + 1 < lines.size(); i++) {
                 const std::string &entry = lines[++li];
                 DomainDraft::Entry e;
-                e.number = atoi(entry.substr(1, 3).c_str());
+                e.number = entry.size() > 1 ? atoi(entry.substr(1, 3).c_str()) : 0;
                 e.fields = split_enum_fields(entry.size() > 4 ? std::string_view(entry).substr(4)
                                                               : std::string_view());
                 out.back().entries.push_back(std::move(e));

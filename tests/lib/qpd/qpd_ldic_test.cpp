@@ -278,7 +278,8 @@ TEST(DomainFile, WarningsRangeCompilerAndDefaultsOfTheSyntax)
                "D\n:N    qcDom.rng\n:T    l\n:RA   bad\n"
                "D\n:N    qcDom.ok\n:T    l\n:RA   $$ > 1\n"
                "D\n:N    qcDom.odd\n:T    x\n"
-               "D\n:N    qcDom.esc\n:T    e1\n:B    2\n 001a~x\\\\y\n 007b~ \x9b\x81\x82\x83 ~\n");
+               "D\n:N    qcDom.esc\n:T    e1\n:B    2\n 001a~x\\\\y\n 007b~ \x9b\x81\x82\x83 ~\n"
+               "D\n:N    qcDom.short\n:T    e12\n:B    3\n\n 0\n 002k\n");
     in_child([] {
         init_local_dd();
         qpd_set_range_compiler(fake_compiler);
@@ -287,7 +288,7 @@ TEST(DomainFile, WarningsRangeCompilerAndDefaultsOfTheSyntax)
         rec.errors.clear();
         const _dd_domain_list *list = read_domain_list("qc");
         ASSERT_NE(list, nullptr);
-        EXPECT_EQ(list->count, 5);
+        EXPECT_EQ(list->count, 6);
         EXPECT_STREQ(list->domains[0].name, "Dom.esc");  /* sorted */
         EXPECT_TRUE(rec.logged("WARNING: invalid string len for qcDom.zero (CLEN): 0"));
         EXPECT_TRUE(rec.logged("domain: qcDom.rng, range expression: bad, error 7"));
@@ -303,6 +304,14 @@ TEST(DomainFile, WarningsRangeCompilerAndDefaultsOfTheSyntax)
         EXPECT_STREQ(e->entries[0].description, "x\\y");
         EXPECT_EQ(e->entries[1].value, 7);
         EXPECT_STREQ(e->entries[1].description, "\x9b\x81\x82\x83");
+        /* Short and empty entry lines give entries without texts. */
+        const _dd_enum_list *s2 = get_enum_def(dddomain("qcDom.short"), '2');
+        ASSERT_NE(s2, nullptr);
+        EXPECT_EQ(s2->count, 3);
+        EXPECT_EQ(s2->entries[0].value, 0);
+        EXPECT_STREQ(s2->entries[2].keyword, "k");
+        EXPECT_STREQ(s2->entries[2].description, "");
+        EXPECT_EQ(s2->entries[2].value, 2);
     });
 }
 
