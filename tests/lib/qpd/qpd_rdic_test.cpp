@@ -216,8 +216,6 @@ TEST_F(Tabledef, MissingFileIsLoggedWithTheSystemError)
 
 TEST_F(Tabledef, MoreThanTenServersFail)
 {
-    use("qatst:*:a0&a1&a2&a3&a4&a5&a6&a7&a8&a9&a10\n");
-    qpd::set_tabledef_opener([](const char *, const char *) -> STREAM * { return nullptr; });
     use("qatst:*:oracle&db2&db2a&db2b&db2c&db2d&db2e&db2f&db2g&db2h&db2i\n");
     Recorder rec;
     EXPECT_EQ(servers("qatst100", 3), "<fail 505>");
@@ -320,11 +318,19 @@ TEST_F(Tabledef, AnotherMachinesTabledefServesTheTable)
     qpd::set_tabledef_opener(machine_files);
     dd_tabledef def;
     Recorder rec;
+    qpd_set_debug(32);
+    testing::internal::CaptureStderr();
     ASSERT_EQ(client_get_tabledef("qatst100", 1, &def), 0);
+    std::string printed = testing::internal::GetCapturedStderr();
+    qpd_set_debug(0);
     EXPECT_EQ(describe(def), "mach2!oracle(m2)&h9!db2&mach2!audit");
+    /* mach3 could not be read: type 32 | 0x400; mach2 was. */
+    EXPECT_NE(printed.find("server 'mach3' specs '*remote*' server "), std::string::npos);
+    EXPECT_NE(printed.find(" type 02040\n"), std::string::npos) << printed;
+    EXPECT_NE(printed.find(" type 040\n"), std::string::npos) << printed;
     EXPECT_EQ(def.server[0].alt[0]->type, DD_SRV_DB | DD_SRV_REMOTE);
     EXPECT_TRUE(rec.logged("mach3!" + std::string(getenv("TSE")) + "/lib/tabledef6.2 open error 2"));
-    /* The unreadable alternative is marked. */
+    /* No readable alternative left. */
     use("qatst:*:mach3\n");
     qpd::set_tabledef_opener(machine_files);
     Recorder rec2;
@@ -376,8 +382,6 @@ TEST_F(Tabledef, DebugBitPrintsTheServersOfATable)
 
 TEST_F(Tabledef, DemoTabledefPutsEveryTableOnSqlite)
 {
-    tdbtest::TempDir scratch;
-    std::string demo = tdbtest::TempDir::writeAt(scratch.path(), "x", "");
     FILE *f = fopen(QPD_DEMO_TSE "/lib/tabledef6.2", "r");
     ASSERT_NE(f, nullptr);
     std::string text;
