@@ -245,6 +245,23 @@ TEST_F(Malformed, KeyNumberZeroIsReportedOnStandardError)
     EXPECT_EQ(t->nr_keys, 1);
 }
 
+TEST_F(Malformed, ZeroElementsCountAsOneAndHeaderTextsAreCut)
+{
+    write_qa("dqatst218", attr("R  U", "a U text longer than fourteen") +
+                              attr("R  D", "a D text that is longer than twenty-six") +
+                              column("qatst218.id", "qaDom.long", attr("DEP", "0")) +
+                              column("qatst218.nr", "qaDom.int", attr("DEP", "1")));
+    const _dd_table *t = ddtable("qatst218");
+    ASSERT_NE(t, nullptr);
+    const _dd_column *id = ddcolumn_by_ddtable(t, "id");
+    EXPECT_EQ(id->elements, 1);
+    EXPECT_EQ(id->length, 4);
+    EXPECT_EQ(id->flags, 0);
+    EXPECT_EQ(ddcolumn_by_ddtable(t, "nr")->offset, 4);
+    EXPECT_STREQ(t->u_text, "a U text longe");
+    EXPECT_STREQ(t->d_text, "a D text that is longer th");
+}
+
 TEST_F(Malformed, MissingFileIs513AndNotCached)
 {
     Recorder rec;
