@@ -639,11 +639,18 @@ void build_table(_dd_table *table, TableDraft &draft)
                 ic->length = static_cast<unsigned short>(length);
             }
         }
-        const KeyDraft &k1 = draft.keys[0];
+        /* Key 1 by number (the first in the file when there is none). */
+        int first = 0;
+        for (int k = 0; k < nk; k++)
+            if (draft.keys[k].keynr == 1) {
+                first = k;
+                break;
+            }
+        const KeyDraft &k1 = draft.keys[first];
         if (!k1.first_column.empty())
             table->first_key_column = ddcolumn_by_ddtable(table, k1.first_column.c_str());
-        if (!table->first_key_column && table->keys[0].parts)
-            table->first_key_column = table->keys[0].parts[0];
+        if (!table->first_key_column && table->keys[first].parts)
+            table->first_key_column = table->keys[first].parts[0];
     }
 
     /* Column groups. */

@@ -262,6 +262,16 @@ TEST_F(Malformed, ZeroElementsCountAsOneAndHeaderTextsAreCut)
     EXPECT_STREQ(t->d_text, "a D text that is longer th");
 }
 
+TEST_F(Malformed, FirstKeyColumnComesFromKeyNumberOne)
+{
+    write_qa("dqatst219", column("qatst219.a", "qaDom.long") + column("qatst219.b", "qaDom.int") +
+                              key(2, {"qatst219.a"}) + key(1, {"qatst219.b", "qatst219.a"}));
+    const _dd_table *t = ddtable("qatst219");
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->first_key_column, ddcolumn_by_ddtable(t, "b"));
+    EXPECT_EQ(t->keys[0].keynr, 2);
+}
+
 TEST_F(Malformed, MissingFileIs513AndNotCached)
 {
     Recorder rec;
