@@ -11,6 +11,7 @@
 #include "al_env.h"
 #include "al_log.h"
 #include "al_user.h"
+#include "qpd_dd.h"
 #include "tss.h"
 #include "c_placeholder.h"
 #include "compnr.h"
@@ -31,6 +32,11 @@ int tdb_init_api(const char *progname, int progname_mode, int /*attach_shm*/,
     int status = init_user();
     if (status != 0)
         return status;
+    /* The dictionary: its errors become tdb_errno; the local cache; the
+     * dictionary mode of the API. */
+    qpd_set_error_hook(tdb_error);
+    init_local_dd();
+    init_dd_mode(4);
     /* The character-set locale follows the user's. */
     TSSsetlocale(user_info.locale[0] != '\0' ? user_info.locale : "ISO-8859-1",
                  locale_mode);

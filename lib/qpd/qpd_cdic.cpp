@@ -87,9 +87,16 @@ void set_error(int code)
 
 static std::vector<void *> *tracked_allocations;
 
+/* The runtime allocator with its default flags, as a plain allocation
+ * function for the dictionary's allocator slot. */
+static void *runtime_alloc(size_t size)
+{
+    return mal_allocater(size);
+}
+
 void *alloc_zeroed(size_t size)
 {
-    void *(*alloc)(size_t) = dd_info.alloc ? dd_info.alloc : mal_allocater;
+    void *(*alloc)(size_t) = dd_info.alloc ? dd_info.alloc : runtime_alloc;
     void *p = alloc(size ? size : 1);
     if (p) {
         memset(p, 0, size ? size : 1);
@@ -301,7 +308,7 @@ static const char empty_attr_block[5] = {0, 0, 0, 0, 0};
 int init_local_dd(void)
 {
     dd_info.flags = DD_LOCAL | DD_CURRENT;
-    dd_info.alloc = mal_allocater;
+    dd_info.alloc = runtime_alloc;
     dd_info.empty_attrs = empty_attr_block;
     dd_info.last_from_new = 0;
     dd_info.table_hash = &tables();
