@@ -98,7 +98,7 @@ int compare_real(double a, double b)
 class Eval {
 public:
     Eval(const char *block, int kind, long a, long b)
-        : t_(block), kind_(kind), a_(a), b_(b), scratch_(new char[YY_SCRATCH_SIZE])
+        : t_(block), kind_(kind), a_(a), b_(b)
     {
     }
 
@@ -115,6 +115,9 @@ public:
             return v;
         } catch (const Syntax &) {
             message("Syntax error in expression: value 0 assumed");
+            expr_err = -1;
+            return I(0);
+        } catch (const std::bad_alloc &) {
             expr_err = -1;
             return I(0);
         }
@@ -180,6 +183,8 @@ private:
             }
             return I(0);
         }
+        if (!scratch_) /* set up on first use */
+            scratch_ = std::make_unique_for_overwrite<char[]>(YY_SCRATCH_SIZE);
         char *p = scratch_.get() + used_;
         std::memcpy(p, s.data(), s.size());
         p[s.size()] = '\0';

@@ -296,7 +296,7 @@ struct Compiler {
  * nest deeper fails, so a repeated group matches at most about a thousand
  * times, and the search goes on with the other paths.
  */
-constexpr long kMaxSteps = 4'000'000;
+constexpr long kMaxSteps = 1'000'000;
 constexpr int kMaxDepth = 3000;
 
 struct Cont;
