@@ -719,8 +719,15 @@ private:
         for (const Value &a : args)
             if (a.type != YY_INTEGER)
                 return type_error(utc ? "utc()" : "date()");
+        /* Years whose day numbers or times cannot be represented give -1
+         * without asking the date layer (whose arithmetic would overflow). */
         if (!utc)
-            return I(date_to_num(args[0].l, args[1].l, args[2].l));
+            return I(std::abs(int64_t{args[0].l}) > 5000000 ? -1 : date_to_num(args[0].l, args[1].l, args[2].l));
+        if (args[0].l < -10000 || args[0].l > 20000)
+            return I(-1);
+        for (size_t i = 1; i < 6; ++i)
+            if (args[i].l < -100000000 || args[i].l > 100000000)
+                return I(-1);
         struct tm tm {};
         tm.tm_year = args[0].l - 1900;
         tm.tm_mon = args[1].l - 1;

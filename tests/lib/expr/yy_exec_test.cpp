@@ -232,6 +232,11 @@ TEST_F(Functions, DateUtcAndTimeUseTheDateLayer)
     EXPECT_EQ(eval("date(2024, 2, 29)").text, "738945");
     EXPECT_EQ(eval("date(1, 1, 1)").text, "1");
     EXPECT_EQ(eval("date(2023, 2, 29)").text, "-1");
+    EXPECT_EQ(eval("date(2024, 13, 1)").text, "-1");
+    EXPECT_EQ(eval("date(-2147483647 - 1, 1, 1)").text, "-1");
+    EXPECT_EQ(eval("date(5000001, 1, 1)").text, "-1");
+    EXPECT_EQ(eval("utc(20001, 1, 1, 0, 0, 0)").text, "-1");
+    EXPECT_EQ(eval("utc(2024, -2147483647 - 1, 1, 0, 0, 0)").text, "-1");
     for (const char *text : {"date", "date()"}) {
         Result r = eval(text);
         EXPECT_EQ(r.type, 1);
