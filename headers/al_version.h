@@ -10,8 +10,8 @@
 /*
  * Prints the version banner of program name to out: the product version
  * line and the build information lines; full adds the database-version
- * line. When the environment variable CONFIGSPEC is exactly "PRINT",
- * "Config spec: " and the build configuration lines follow.
+ * line. When the environment variable CONFIGSPEC is exactly "PRINT", a
+ * header line and the build configuration lines follow.
  */
 void al_print_version(FILE *out, const char *name, int full);
 

@@ -1,7 +1,7 @@
 /*
  * qpd_dd.h: the data dictionary (tables, columns, domains, keys, references,
  * the row-buffer layout and default rows, current and new side by side) and
- * the driver specification of tables (tabledef). Implemented in lib/qpd.
+ * which drivers serve which tables (tabledef). Implemented in lib/qpd.
  */
 #ifndef QPD_DD_H
 #define QPD_DD_H
@@ -350,7 +350,7 @@ void fill_default(const struct _dd_column *column, unsigned char *row,
 void put_compnr_in_row(const struct _dd_table *table, unsigned char *row,
                        int compnr);
 
-/* ---- driver specification (tabledef) ---------------------------------------- */
+/* ---- drivers of tables (tabledef) --------------------------------------------- */
 
 #define DD_MAX_SERVERS 10       /* elements per table */
 #define DD_MAX_ALTERNATIVES 10  /* alternatives per element */
@@ -366,7 +366,7 @@ void put_compnr_in_row(const struct _dd_table *table, unsigned char *row,
 
 struct dd_tabledef_file;
 
-/* One distinct server specification (process-wide, shared). */
+/* One distinct server (process-wide, shared). */
 struct dd_server {
     int type;
     char *name;       /* driver name, "host!name" when remote */
@@ -375,7 +375,7 @@ struct dd_server {
 };
 
 /* One element of a server list: its alternatives ("|"). */
-struct dd_server_spec {
+struct dd_server_choice {
     int nr_alt;
     struct dd_server *alt[DD_MAX_ALTERNATIVES];
 };
@@ -383,7 +383,7 @@ struct dd_server_spec {
 /* The servers of a table and company. */
 struct dd_tabledef {
     int nr_server;
-    struct dd_server_spec server[DD_MAX_SERVERS];
+    struct dd_server_choice server[DD_MAX_SERVERS];
 };
 
 /*
@@ -392,7 +392,7 @@ struct dd_tabledef {
  * valid list. A second call logs "Can't redefine server ('%s' ignored)"
  * and returns 0.
  */
-int specify_server(const char *spec);
+int specify_server(const char *entry);
 /* The servers of a table (8 characters) and company into out. 0, or -1
  * with qpd_errno 505 (or 501). */
 int client_get_tabledef(const char *table, int compnr, struct dd_tabledef *out);

@@ -8,9 +8,9 @@
 /*
  * Directs the tables of this run to a driver. A one-letter value
  * (case-insensitive) names a driver: D db2, I informix, M msql, N nssql,
- * O oracle8, S sybase; a longer value is a driver specification taken
+ * O oracle8, S sybase; a longer value is a server list taken
  * unchanged. Null does nothing. Returns 0, or -1 for an unknown letter
- * ("Illegal driver type defined ('%s')") or a refused specification.
+ * ("Illegal driver type defined ('%s')") or a refused server list.
  */
 int init_driver(const char *driverType);
 

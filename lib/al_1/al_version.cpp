@@ -7,7 +7,7 @@
  *   Build: <configuration>, <compiler>, <system>
  *   Database interface: tdb 6.2 (drivers: sqlite, postgres)   [full only]
  * With CONFIGSPEC=PRINT:
- *   Config spec: 
+ *   <the build configuration header line>
  *     build type <configuration>
  *     compiler <compiler>
  *     system <system>
@@ -46,8 +46,8 @@ void al_print_version(FILE *out, const char *name, int full)
         std::fprintf(out,
                      "Database interface: tdb %s (drivers: sqlite, postgres)\n",
                      al_release_text());
-    const char *spec = std::getenv("CONFIGSPEC");
-    if (spec != nullptr && std::strcmp(spec, "PRINT") == 0) {
+    const char *request = std::getenv("CONFIGSPEC");
+    if (request != nullptr && std::strcmp(request, "PRINT") == 0) {
         std::fprintf(out, "Config spec: \n");
         std::fprintf(out, "  build type %s\n", TDB_BUILD_CONFIG);
         std::fprintf(out, "  compiler %s\n", TDB_COMPILER);

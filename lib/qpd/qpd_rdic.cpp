@@ -54,7 +54,7 @@ struct StreamCloser {
 using StreamPtr = std::unique_ptr<STREAM, StreamCloser>;
 
 /* A malformed server list or line; the message is logged where thrown. */
-struct SpecError {};
+struct ServerListError {};
 
 /* Process-wide state: read once, kept for the life of the process. */
 struct RdicState {
@@ -79,7 +79,7 @@ RdicState &state()
     return *s;
 }
 
-/* ---- server specifications ---------------------------------------------------- */
+/* ---- server lists ---------------------------------------------------- */
 
 struct DriverName {
     const char *name;
@@ -99,7 +99,7 @@ int driver_type(const std::string &name)
     return DD_SRV_MACHINE;
 }
 
-/* The one server record of a specification (created on first use). */
+/* The one server record of a server entry (created on first use). */
 dd_server *intern_server(int type, const std::string &name, const std::string &args)
 {
     for (dd_server *s : state().servers)
@@ -111,7 +111,7 @@ dd_server *intern_server(int type, const std::string &name, const std::string &a
     char *a = qpd::save_string(args);
     if (!s || !n || !a) {
         qpd::set_error(E_DD_NO_MEMORY);
-        throw SpecError{};
+        throw ServerListError{};
     }
     s->type = type;
     s->name = n;
@@ -157,47 +157,47 @@ std::vector<std::string> split_outside(std::string_view text, char sep)
     return parts;
 }
 
-[[noreturn]] void spec_error(const char *what, std::string_view text)
+[[noreturn]] void server_list_error(const char *what, std::string_view text)
 {
-    log_mesg(SRC, __LINE__, "tabledef", 0, "Invalid server specification (%s): '%.*s'", what,
+    log_mesg(SRC, __LINE__, "tabledef", 0, "Invalid server list (%s): '%.*s'", what,
              static_cast<int>(text.size()), text.data());
     qpd::set_error(E_DD_NO_SERVER);
-    throw SpecError{};
+    throw ServerListError{};
 }
 
 /* [host!]name[+][(args)] */
 dd_server *parse_spec(std::string_view text)
 {
-    std::string_view spec = qpd::strip(text);
+    std::string_view entry = qpd::strip(text);
     std::string args;
-    size_t open = spec.find('(');
+    size_t open = entry.find('(');
     if (open != std::string_view::npos) {
-        if (spec.back() != ')')
-            spec_error("missing \")\"", text);
-        args = convert_args(spec.substr(open + 1, spec.size() - open - 2));
-        spec = qpd::strip(spec.substr(0, open));
+        if (entry.back() != ')')
+            server_list_error("missing \")\"", text);
+        args = convert_args(entry.substr(open + 1, entry.size() - open - 2));
+        entry = qpd::strip(entry.substr(0, open));
     }
     int type = 0;
-    if (!spec.empty() && spec.back() == '+') {
+    if (!entry.empty() && entry.back() == '+') {
         type |= DD_SRV_READ;
-        spec = qpd::strip(spec.substr(0, spec.size() - 1));
+        entry = qpd::strip(entry.substr(0, entry.size() - 1));
     }
     std::string host;
-    size_t bang = spec.find('!');
+    size_t bang = entry.find('!');
     if (bang != std::string_view::npos) {
-        host = std::string(spec.substr(0, bang));
-        spec = spec.substr(bang + 1);
+        host = std::string(entry.substr(0, bang));
+        entry = entry.substr(bang + 1);
         if (host.empty())
-            spec_error("empty host", text);
+            server_list_error("empty host", text);
     }
-    std::string name(spec);
+    std::string name(entry);
     if (name.empty() || name.find_first_of(" \t'()&|:") != std::string::npos)
-        spec_error("bad driver name", text);
+        server_list_error("bad driver name", text);
     int dtype = driver_type(name);
     if (dtype == DD_SRV_MACHINE && !host.empty()) {
         log_mesg(SRC, __LINE__, "tabledef", 0, "Unknown driver type: %s", name.c_str());
         qpd::set_error(E_DD_NO_SERVER);
-        throw SpecError{};
+        throw ServerListError{};
     }
     type |= dtype;
     if (!host.empty()) {
@@ -211,13 +211,13 @@ std::vector<std::vector<dd_server *>> parse_server_list(std::string_view text)
 {
     std::vector<std::vector<dd_server *>> elements;
     if (qpd::strip(text).empty())
-        spec_error("empty server list", text);
+        server_list_error("empty server list", text);
     for (const auto &element : split_outside(text, '&')) {
         std::vector<dd_server *> alts;
         for (const auto &alt : split_outside(element, '|'))
             alts.push_back(parse_spec(alt));
         if (alts.size() > DD_MAX_ALTERNATIVES)
-            spec_error("too many alternatives", element);
+            server_list_error("too many alternatives", element);
         elements.push_back(std::move(alts));
     }
     return elements;
@@ -239,7 +239,7 @@ std::vector<std::string> split_list(std::string_view text)
     log_mesg(SRC, __LINE__, "tabledef", 0, "Syntax error in tabledef%s%s line %zu: %s",
              file.machine.empty() ? "" : " of ", file.machine.c_str(), number, line.c_str());
     qpd::set_error(E_DD_NO_SERVER);
-    throw SpecError{};
+    throw ServerListError{};
 }
 
 TabledefLine parse_line(const dd_tabledef_file &file, size_t number, const std::string &raw)
@@ -329,7 +329,7 @@ dd_tabledef_file &file_of(const std::string &machine)
 }
 
 /* The first line of a file matching table and company, parsing as far as
- * needed; null when none. Throws SpecError on a malformed line. */
+ * needed; null when none. Throws ServerListError on a malformed line. */
 const TabledefLine *find_line(dd_tabledef_file &file, const char *table, int compnr)
 {
     for (const auto &line : file.parsed)
@@ -424,11 +424,11 @@ void add_element(dd_tabledef *out, const std::vector<dd_server *> &alts, const c
                  "More than %d servers defined for table %s compnr %d", DD_MAX_SERVERS, table,
                  compnr);
         qpd::set_error(E_DD_NO_SERVER);
-        throw SpecError{};
+        throw ServerListError{};
     }
-    dd_server_spec &spec = out->server[out->nr_server++];
-    spec.nr_alt = static_cast<int>(std::min<size_t>(alts.size(), DD_MAX_ALTERNATIVES));
-    std::copy(alts.begin(), alts.begin() + spec.nr_alt, spec.alt);
+    dd_server_choice &entry = out->server[out->nr_server++];
+    entry.nr_alt = static_cast<int>(std::min<size_t>(alts.size(), DD_MAX_ALTERNATIVES));
+    std::copy(alts.begin(), alts.begin() + entry.nr_alt, entry.alt);
 }
 
 /* A driver of another machine's tabledef without its own host runs there. */
@@ -453,7 +453,7 @@ dd_server *audit_from_field(const std::string &field, const std::string &machine
     size_t open = field.find('(');
     if (open != std::string::npos) {
         if (field.back() != ')')
-            spec_error("missing \")\"", field);
+            server_list_error("missing \")\"", field);
         args = convert_args(std::string_view(field).substr(open + 1, field.size() - open - 2));
         host = std::string(qpd::strip(std::string_view(field).substr(0, open)));
     }
@@ -515,7 +515,7 @@ void hand_out(dd_tabledef *out, const std::vector<std::vector<dd_server *>> &ele
             log_mesg(SRC, __LINE__, "client_get_tabledef", 0, "could not read tabledef for t%s%03d",
                      table, compnr);
             qpd::set_error(E_DD_NO_SERVER);
-            throw SpecError{};
+            throw ServerListError{};
         }
     }
 }
@@ -628,7 +628,7 @@ bool qpd::company_pattern_matches(const std::vector<std::string> &patterns, int 
 
 void qpd::set_tabledef_opener(TabledefOpener opener) { state().opener = opener; }
 
-void qpd::reset_driver_specification()
+void qpd::reset_server_lists()
 {
     RdicState &s = state();
     /* Server records are never freed (tables may still point to them). */
@@ -655,21 +655,21 @@ void qpd_set_debug(int bits) { state().debug = bits; }
 
 void tdb_disable_audit(void) { state().audit_disabled = true; }
 
-int specify_server(const char *spec)
+int specify_server(const char *entry)
 {
     RdicState &s = state();
     if (s.imposed) {
         log_mesg(SRC, __LINE__, "specify_server", 0, "Can't redefine server ('%s' ignored)",
-                 spec ? spec : "");
+                 entry ? entry : "");
         return 0;
     }
-    if (!spec) {
+    if (!entry) {
         qpd::set_error(E_DD_NO_SERVER);
         return -1;
     }
     try {
-        s.imposed_list = parse_server_list(spec);
-    } catch (const SpecError &) {
+        s.imposed_list = parse_server_list(entry);
+    } catch (const ServerListError &) {
         return -1;
     }
     s.imposed = true;
@@ -687,7 +687,7 @@ int client_get_tabledef(const char *table, int compnr, struct dd_tabledef *out)
     }
     try {
         return get_tabledef(table, compnr, out);
-    } catch (const SpecError &) {
+    } catch (const ServerListError &) {
         out->nr_server = 0;
         return -1;
     }
@@ -755,7 +755,7 @@ int table_in_driver(const char *table, const struct dd_server *server)
         for (const auto &line : local.parsed)
             if (line_matches(line, table, -1) && serves(line.elements, server, table))
                 return 1;
-    } catch (const SpecError &) {
+    } catch (const ServerListError &) {
         return 0;
     }
     return 0;

@@ -1,5 +1,5 @@
 /*
- * qpd_rdic.h: internals of the driver specification that the tests reach:
+ * qpd_rdic.h: internals of the server lists that the tests reach:
  * the table and company pattern rules and the seam through which another
  * machine's tabledef is opened.
  */
@@ -25,7 +25,7 @@ void set_tabledef_opener(TabledefOpener opener);
 
 /* Forgets every tabledef read, the server list, the imposed list, the
  * audit hosts and the audit switch (for tests that need a fresh start). */
-void reset_driver_specification();
+void reset_server_lists();
 
 } // namespace qpd
 

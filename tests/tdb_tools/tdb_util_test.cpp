@@ -35,7 +35,7 @@ TEST(InitDriver, IllegalLetterIsReported)
               "Illegal driver type defined ('x')\n");
 }
 
-TEST(InitDriver, LettersAndSpecificationsAreAccepted)
+TEST(InitDriver, LettersAndServerListsAreAccepted)
 {
     testing::internal::CaptureStderr();
     EXPECT_EQ(init_driver("o"), 0);

@@ -1,5 +1,5 @@
 /*
- * qpd_rdic_test.cpp: the driver specification of tables: tabledef lines
+ * qpd_rdic_test.cpp: which drivers serve which tables: tabledef lines
  * with user filters, table and company patterns, server lists with "&" and
  * "|", hosts, arguments, the read driver, the audit field, other machines'
  * tabledefs (through the opener seam), audit hosts, the imposed server
@@ -37,13 +37,13 @@ protected:
         snprintf(user_info.trel_user, sizeof user_info.trel_user, "%s", saved_user_.c_str());
         qpd::set_tabledef_opener(nullptr);
         qpd_set_auditcols_hooks(nullptr, nullptr);
-        qpd::reset_driver_specification();
+        qpd::reset_server_lists();
         DictTest::TearDown();
     }
     void use(const std::string &text)
     {
         write_root("lib/tabledef6.2", text);
-        qpd::reset_driver_specification();
+        qpd::reset_server_lists();
     }
     /* "name[args]" of every alternative, elements joined by "&", alternatives by "|". */
     static std::string describe(const dd_tabledef &def)
@@ -148,7 +148,7 @@ TEST_F(Tabledef, AllOfAndAlternativesHostsAndQuotedArguments)
     EXPECT_STREQ(get_dbc_read_driver("qatst100", 1), "db2");
 }
 
-TEST_F(Tabledef, SameSpecificationIsOneServerRecord)
+TEST_F(Tabledef, SameServerEntryIsOneServerRecord)
 {
     use("qatst100:*:sqlite(x)\nqatst101:*:sqlite(x)&sqlite+(x)&sqlite(y)\n");
     dd_tabledef a, b;
@@ -207,7 +207,7 @@ TEST_F(Tabledef, MissingFileIsLoggedWithTheSystemError)
 {
     write_root("lib/tabledef6.2", "");
     unlink((root() + "/lib/tabledef6.2").c_str());
-    qpd::reset_driver_specification();
+    qpd::reset_server_lists();
     Recorder rec;
     EXPECT_EQ(servers("qatst100", 5), "<fail 505>");
     EXPECT_TRUE(rec.logged("lib/tabledef6.2 open error 2"));
@@ -283,14 +283,14 @@ TEST_F(Tabledef, AuditHostFileErrorsStopTheReading)
         EXPECT_TRUE(rec.logged("Conflicting hostnames for compnr 100 (hostA and hostC)"));
         EXPECT_EQ(servers("qatst100", 5), "oracle");  /* "*" was never read */
     }
-    qpd::reset_driver_specification();
+    qpd::reset_server_lists();
     write_root("lib/audit_hosts", "7:hostA\nno colon here\n*:hostB\n");
     {
         Recorder rec;
         EXPECT_EQ(servers("qatst100", 7), "oracle&hostA!audit");
         EXPECT_TRUE(rec.logged("Colon missing; format must be <compnrs>:<hostname>"));
     }
-    qpd::reset_driver_specification();
+    qpd::reset_server_lists();
     write_root("lib/audit_hosts", "1000:hostX\n*:hostB\n");
     {
         Recorder rec;

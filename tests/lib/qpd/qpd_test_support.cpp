@@ -139,7 +139,7 @@ void DictTest::SetUp()
 {
     init_local_dd();
     qpd_clear_errno();
-    qpd::reset_driver_specification();
+    qpd::reset_server_lists();
 }
 
 void DictTest::TearDown()
