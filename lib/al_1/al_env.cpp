@@ -440,27 +440,27 @@ std::vector<std::string> tse_file_entries(const char *name, int flags)
     return entries;
 }
 
+/* The path list of a name under the root, one ";"-separated text. */
+std::string tse_file_list(const char *name, int flags)
+{
+    std::string list;
+    for (const std::string &entry : tse_file_entries(name, flags)) {
+        if (!list.empty())
+            list += ';';
+        list += entry;
+    }
+    return list;
+}
+
+/* Opens a name under the root: the stream layer tries the entries of its
+ * path list in order. */
 STREAM *open_tse_name(const char *name, const char *mode, int flags)
 {
     if (name == nullptr || mode == nullptr) {
         errno = EINVAL;
         return nullptr;
     }
-    int first_errno = 0;
-    for (const std::string &entry : tse_file_entries(name, flags)) {
-        errno = 0;
-        STREAM *sp = sopen(entry.c_str(), mode);
-        if (sp != nullptr)
-            return sp;
-        int err = errno != 0 ? errno : ENOENT;
-        if (first_errno == 0)
-            first_errno = err;
-        /* No permission to write here: later entries must not be tried. */
-        if (err == EACCES && std::strchr(mode, 'w') != nullptr)
-            break;
-    }
-    errno = first_errno;
-    return nullptr;
+    return sopen(tse_file_list(name, flags).c_str(), mode);
 }
 
 } // namespace
@@ -469,12 +469,7 @@ int al_tse_file_list(const char *name, int flags, char *out, unsigned long size)
 {
     if (name == nullptr || out == nullptr)
         return -1;
-    std::string list;
-    for (const std::string &entry : tse_file_entries(name, flags)) {
-        if (!list.empty())
-            list += ';';
-        list += entry;
-    }
+    std::string list = tse_file_list(name, flags);
     if (list.size() >= size)
         return -1;
     std::memcpy(out, list.c_str(), list.size() + 1);
