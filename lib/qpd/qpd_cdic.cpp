@@ -198,20 +198,31 @@ void forget_memos()
 
 int selected_bits() { return (dd_info.flags & DD_NEW) ? DD_NEW : DD_CURRENT; }
 
-_dd_table *cache_find_table(std::string_view code, int mode_bits)
+/*
+ * The record of a key in one dictionary (mode bits), remembering the last
+ * one found: lookups of the same table or package follow each other.
+ */
+template <typename Record, typename Cache>
+static Record *cache_find(Cache &cache, Record *&memo, std::string_view key,
+                          const char *memo_key, int mode_bits)
 {
-    if (memo_table && memo_table->mode_bits == mode_bits &&
-        code == std::string_view(memo_table->code))
-        return memo_table;
-    auto it = tables().find(std::string(code));
-    if (it == tables().end())
+    if (memo && memo->mode_bits == mode_bits && key == std::string_view(memo_key))
+        return memo;
+    auto it = cache.find(std::string(key));
+    if (it == cache.end())
         return nullptr;
-    for (_dd_table *t : it->second)
-        if (t->mode_bits == mode_bits) {
-            memo_table = t;
-            return t;
+    for (Record *r : it->second)
+        if (r->mode_bits == mode_bits) {
+            memo = r;
+            return r;
         }
     return nullptr;
+}
+
+_dd_table *cache_find_table(std::string_view code, int mode_bits)
+{
+    return cache_find(tables(), memo_table, code,
+                      memo_table ? memo_table->code : "", mode_bits);
 }
 
 void cache_link_table(_dd_table *table) { tables()[table->code].push_back(table); }
@@ -227,18 +238,8 @@ void cache_unlink_table(_dd_table *table)
 
 _dd_domain_list *cache_find_domain_list(std::string_view package, int mode_bits)
 {
-    if (memo_domain_list && memo_domain_list->mode_bits == mode_bits &&
-        package == std::string_view(memo_domain_list->package))
-        return memo_domain_list;
-    auto it = domain_lists().find(std::string(package));
-    if (it == domain_lists().end())
-        return nullptr;
-    for (_dd_domain_list *l : it->second)
-        if (l->mode_bits == mode_bits) {
-            memo_domain_list = l;
-            return l;
-        }
-    return nullptr;
+    return cache_find(domain_lists(), memo_domain_list, package,
+                      memo_domain_list ? memo_domain_list->package : "", mode_bits);
 }
 
 void cache_link_domain_list(_dd_domain_list *list)
