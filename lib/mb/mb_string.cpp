@@ -57,18 +57,17 @@ int TSSisvalidwc(TSSwchar wc)
                : 0;
 }
 
-int TSSmblen(const char *s)
+/* Characters within limit bytes; a sequence cut by the limit or by the
+ * end of the string is reported with error_code and not counted. */
+static int count_characters(const char *s, int limit, int error_code)
 {
-    if (s == nullptr)
-        return 0;
     int count = 0;
-    int pos = 0;
-    for (;;) {
-        int len = char_len(s + pos, TSS_MAX_LEN - pos);
+    for (int pos = 0;;) {
+        int len = char_len(s + pos, limit - pos);
         if (len == 0)
             return count;
         if (len < 0) {
-            tss_error(nullptr, 0, 42);
+            tss_error(nullptr, 0, error_code);
             return count;
         }
         ++count;
@@ -76,24 +75,18 @@ int TSSmblen(const char *s)
     }
 }
 
+int TSSmblen(const char *s)
+{
+    if (s == nullptr)
+        return 0;
+    return count_characters(s, TSS_MAX_LEN, 42);
+}
+
 int TSSmblen_n(const char *s, int n)
 {
     if (s == nullptr || n <= 0)
         return 0;
-    n = capped(n);
-    int count = 0;
-    int pos = 0;
-    for (;;) {
-        int len = char_len(s + pos, n - pos);
-        if (len == 0)
-            return count;
-        if (len < 0) {
-            tss_error(nullptr, 0, 39);
-            return count;
-        }
-        ++count;
-        pos += len;
-    }
+    return count_characters(s, capped(n), 39);
 }
 
 char *TSSmbnext(const char *s)
