@@ -1,13 +1,15 @@
 /*
- * compnr.h: company-number mapping. A logical company number (what
- * programs name) maps to the physical number under which a table is
- * stored; the mapping sets are chosen per package, module or table and
- * read from the file "lib/compnr<release>" under the root. Also the body
- * of the request that sends the mapping to a driver, and its decoder for
- * the driver side. Implemented in lib/dbc/c_compnr.cpp.
- *
- * Errors go to tdb_errno: 401 a refused pair (inconsistent mapping),
- * 501 memory, 102 an illegal argument, 215 a malformed mapping message.
+ * compnr.h: company-number mapping, the map request body sent to drivers
+ * and its decoder. Implemented in lib/dbc/c_compnr.cpp.
+ */
+
+/*
+ * A logical company number (what programs name) maps to the physical
+ * number under which a table is stored; the mapping sets are chosen per
+ * package, module or table and read from the file "lib/compnr<release>"
+ * under the root. Errors go to tdb_errno: 401 a refused pair (inconsistent
+ * mapping), 501 memory, 102 an illegal argument, 215 a malformed mapping
+ * message.
  */
 #ifndef COMPNR_H
 #define COMPNR_H

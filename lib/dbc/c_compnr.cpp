@@ -1,12 +1,10 @@
 /*
- * c_compnr.cpp: company-number mapping: the mapping file and the
- * environment text, mapping sets with their pairs and physical-to-logical
- * lists, inheritance, lookups, the body of the request that sends the
- * mapping to a driver and its decoder, and the diagnosis printout.
+ * c_compnr.cpp: company-number mapping: the mapping file, the environment
+ * text, mapping sets, inheritance, lookups, the map request body with its
+ * decoder, and the diagnosis printout.
  */
 #include <sys/stat.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -519,7 +517,15 @@ int compnrAddMapping(CompnrData *data, int physical, int logical, int mode)
     if (check == 0)
         return 0;
 
+    /* Room for everything first, so that running out of memory leaves the
+     * set as it was. */
+    if (data->pair_count == data->pair_capacity &&
+        !grow(data->pairs, data->pair_capacity)) {
+        tdb_errno = kMemory;
+        return -1;
+    }
     CompnrPhysic *entry = nullptr;
+    bool new_entry = false;
     if (logical != physical) {
         entry = find_physic(data, physical);
         if (entry == nullptr) {
@@ -530,7 +536,7 @@ int compnrAddMapping(CompnrData *data, int physical, int logical, int mode)
             }
             entry = &data->physics[data->physic_count];
             *entry = CompnrPhysic{static_cast<short>(physical), nullptr, 0, 0};
-            ++data->physic_count;
+            new_entry = true;
         }
         if (entry->count == entry->capacity &&
             !grow(entry->logicals, entry->capacity)) {
@@ -538,15 +544,13 @@ int compnrAddMapping(CompnrData *data, int physical, int logical, int mode)
             return -1;
         }
     }
-    if (data->pair_count == data->pair_capacity &&
-        !grow(data->pairs, data->pair_capacity)) {
-        tdb_errno = kMemory;
-        return -1;
-    }
     data->pairs[data->pair_count++] =
         CompnrPair{static_cast<short>(logical), static_cast<short>(physical)};
-    if (entry != nullptr)
+    if (entry != nullptr) {
         entry->logicals[entry->count++] = static_cast<short>(logical);
+        if (new_entry)
+            ++data->physic_count;
+    }
     return 0;
 }
 

@@ -1,8 +1,7 @@
 /*
- * Company-number mapping: the mapping file under a private root, the
- * environment text, inheritance and lookups, the refusals and the report
- * of an inconsistent file, the diagnosis printout, and the body of the
- * map request byte for byte, decoded back on the driver side.
+ * Company-number mapping against real map files: environment text,
+ * inheritance, lookups, refusals and their report, printout, and the map
+ * request body byte for byte, decoded back on the driver side.
  */
 #include <gtest/gtest.h>
 

@@ -1,7 +1,6 @@
 /*
- * The error table of the tdb API: its entries in their order, the range
- * markers, and the rules of tdberrorstr for 0, native database errors,
- * known and unknown codes.
+ * The error table of the tdb API: its entries in order, the range markers,
+ * and tdberrorstr for 0, native database errors, known and unknown codes.
  */
 #include <gtest/gtest.h>
 
