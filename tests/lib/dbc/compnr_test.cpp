@@ -298,7 +298,7 @@ TEST_F(Compnr, PairMappingToItselfAddsNoPhysicalEntry)
     EXPECT_EQ(compnrIsPhysic(set, 100), 1);
 }
 
-TEST_F(Compnr, SpecificationOnSeveralLinesCollectsAllPairs)
+TEST_F(Compnr, SpecOnSeveralLinesCollectsAllPairs)
 {
     writeMap("# company map\n"
              "\n"
@@ -307,7 +307,7 @@ TEST_F(Compnr, SpecificationOnSeveralLinesCollectsAllPairs)
              "#td:100:999\n"
              "td : 100 : 300 , 400,\r\n"
              "td:100:200\n" /* the same pair again: nothing new */
-             ":100:500\n"); /* no specification: skipped */
+             ":100:500\n"); /* no spec: skipped */
     CompnrData *set = compnrGetCompnrData("tdabc100");
     EXPECT_EQ(mapped(set, {200, 300, 400, 500, 999}),
               "200->100 300->100 400->100 500->500 999->999 ");
@@ -675,7 +675,7 @@ TEST_F(Compnr, ReadMapRejectsMalformedBodies)
         {"too many entries", env + be32(1) + str0("td") + be32(1001), 215},
         {"negative logical count", env + be32(1) + str0("td") + be32(1) + be16(1) + be16(-1), 215},
         {"huge set count", env + be32(0x7fffffff) + str0("td") + be32(0), 215},
-        {"over-long specification", env + be32(1) + str0(std::string(300, 'x')) + be32(0), 215},
+        {"over-long spec", env + be32(1) + str0(std::string(300, 'x')) + be32(0), 215},
         {"logical under two physicals",
          env + be32(1) + str0("td") + be32(2) + be16(1) + be16(1) + be16(5) + be16(2) + be16(1) + be16(5),
          401},
