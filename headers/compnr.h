@@ -18,7 +18,7 @@
 
 #include "al_stream.h"
 
-/* One mapping set: the pairs of one spec (a package, module or table
+/* One mapping set: the pairs of one pattern (a package, module or table
  * code); opaque to callers. */
 struct CompnrData;
 
@@ -58,7 +58,7 @@ int compnrInit(const char *env);
 
 /*
  * The mapping set that covers a table code: the set of the 8-character
- * spec equal to the code, else of its first 5 characters, else
+ * pattern equal to the code, else of its first 5 characters, else
  * of its first 2; else CompnrNoMapping. Loads the mapping on first use.
  * The set belongs to the process's mapping.
  */
@@ -115,9 +115,9 @@ CompnrMap *compnrMapCreate(const char *env);
  * ignored. Its sets go with it. */
 void compnrMapFree(CompnrMap *map);
 
-/* The set of a spec in a mapping, created (at the head of the
+/* The set of a pattern in a mapping, created (at the head of the
  * list: newest first) when missing. Null for a null argument (102). */
-CompnrData *compnrMapAddSet(CompnrMap *map, const char *spec);
+CompnrData *compnrMapAddSet(CompnrMap *map, const char *pattern);
 
 /* The environment text of a mapping ("" for null). */
 const char *compnrMapGetEnv(const CompnrMap *map);
@@ -125,15 +125,15 @@ const char *compnrMapGetEnv(const CompnrMap *map);
 /* compnrGetCompnrData within a given mapping (null: CompnrNoMapping). */
 CompnrData *compnrMapGetCompnrData(const CompnrMap *map, const char *table);
 
-/* The spec of a set ("" for CompnrNoMapping). */
-const char *compnrDataGetSpec(const CompnrData *data);
+/* The pattern of a set ("" for CompnrNoMapping). */
+const char *compnrDataGetPattern(const CompnrData *data);
 
 /* ---- the request that sends the mapping to a driver ---------------------- */
 
 /*
  * Writes the body of the company-number map request (what follows the
  * kind byte): the environment text with its NUL; a long, the number of
- * sets; per set in list order its spec with NUL, a long, the
+ * sets; per set in list order its pattern with NUL, a long, the
  * number of physical-to-logical entries, and per entry a short physical
  * number, a short count n and n shorts, the logical numbers. Numbers are
  * big-endian. compnrMapWrite writes a given mapping (null: "" and no
@@ -164,7 +164,7 @@ int compnrReadMap(STREAM *sp, CompnrMap **map);
 void compnrPrintData(FILE *fp);
 
 /* Prints one mapping: its environment, the mark when used is not 0, and
- * per set its spec, its pairs and its physical-to-logical lists.
+ * per set its pattern, its pairs and its physical-to-logical lists.
  * A null map prints the environment of the process and no sets. */
 void compnrPrintDataList(FILE *fp, const CompnrMap *map, int used);
 

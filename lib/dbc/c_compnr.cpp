@@ -31,7 +31,7 @@ constexpr int kMaxCompnr = 999;
 /* Longest line of the mapping file; the rest of a longer line is dropped. */
 constexpr std::size_t kMaxLine = 255;
 /* Longest texts accepted by the decoder. */
-constexpr std::size_t kMaxSpec = kMaxLine;
+constexpr std::size_t kMaxPattern = kMaxLine;
 constexpr std::size_t kMaxEnv = 4096;
 
 } // namespace
@@ -52,7 +52,7 @@ struct CompnrPhysic {
 
 struct CompnrData {
     CompnrData *next;
-    char *spec;
+    char *pattern;
     CompnrPair *pairs;
     int pair_capacity;
     int pair_count;
@@ -86,35 +86,35 @@ void free_set(CompnrData *set)
         mal_free(set->physics[i].logicals);
     mal_free(set->physics);
     mal_free(set->pairs);
-    mal_free(set->spec);
+    mal_free(set->pattern);
     mal_free(set);
 }
 
-CompnrData *find_set(const CompnrMap *map, std::string_view spec)
+CompnrData *find_set(const CompnrMap *map, std::string_view pattern)
 {
     if (map == nullptr)
         return nullptr;
     for (CompnrData *set = map->sets; set != nullptr; set = set->next)
-        if (spec == set->spec)
+        if (pattern == set->pattern)
             return set;
     return nullptr;
 }
 
-/* The set of spec, created at the head or the tail of the list. */
-CompnrData *add_set(CompnrMap *map, std::string_view spec, bool at_head)
+/* The set of pattern, created at the head or the tail of the list. */
+CompnrData *add_set(CompnrMap *map, std::string_view pattern, bool at_head)
 {
-    if (CompnrData *set = find_set(map, spec))
+    if (CompnrData *set = find_set(map, pattern))
         return set;
     auto *set = static_cast<CompnrData *>(mal_allocater(sizeof(CompnrData)));
     if (set == nullptr)
         return nullptr;
-    set->spec = static_cast<char *>(mal_allocater(spec.size() + 1));
-    if (set->spec == nullptr) {
+    set->pattern = static_cast<char *>(mal_allocater(pattern.size() + 1));
+    if (set->pattern == nullptr) {
         mal_free(set);
         return nullptr;
     }
-    std::memcpy(set->spec, spec.data(), spec.size());
-    set->spec[spec.size()] = '\0';
+    std::memcpy(set->pattern, pattern.data(), pattern.size());
+    set->pattern[pattern.size()] = '\0';
     if (at_head || map->sets == nullptr) {
         set->next = map->sets;
         map->sets = set;
@@ -286,10 +286,10 @@ int read_mapping_file(STREAM *sp, CompnrMap *map)
         const std::size_t colon = text.find(':');
         if (colon == std::string_view::npos)
             continue;
-        const std::string_view spec = trim(text.substr(0, colon));
-        if (spec.empty())
+        const std::string_view pattern = trim(text.substr(0, colon));
+        if (pattern.empty())
             continue;
-        CompnrData *set = add_set(map, spec, true);
+        CompnrData *set = add_set(map, pattern, true);
         if (set == nullptr) {
             tdb_errno = kMemory;
             result = -1;
@@ -344,10 +344,10 @@ int apply_inheritance(CompnrMap *map)
     for (std::size_t child_len : {std::size_t{5}, std::size_t{8}}) {
         const std::size_t parent_len = child_len == 5 ? 2 : 5;
         for (CompnrData *set = map->sets; set != nullptr; set = set->next) {
-            if (std::strlen(set->spec) != child_len)
+            if (std::strlen(set->pattern) != child_len)
                 continue;
             const CompnrData *parent =
-                find_set(map, std::string_view(set->spec, parent_len));
+                find_set(map, std::string_view(set->pattern, parent_len));
             if (parent == nullptr)
                 continue;
             for (int i = parent->pair_count - 1; i >= 0; --i)
@@ -464,7 +464,7 @@ int read_map_body(STREAM *sp, CompnrMap *map)
     map->env = env;
     for (long s = 0; s < sets; ++s) {
         long entries = 0;
-        if (!read_string(sp, text, kMaxSpec) || !read_long(sp, &entries) ||
+        if (!read_string(sp, text, kMaxPattern) || !read_long(sp, &entries) ||
             entries < 0 || entries > kMaxCompnr + 1) {
             tdb_errno = kIllegalState;
             return -1;
@@ -592,9 +592,9 @@ int compnrGetLogicCompnrs(CompnrData *data, int physical, const short **logicals
     return count;
 }
 
-const char *compnrDataGetSpec(const CompnrData *data)
+const char *compnrDataGetPattern(const CompnrData *data)
 {
-    return data != nullptr ? data->spec : "";
+    return data != nullptr ? data->pattern : "";
 }
 
 /* ---- mappings ------------------------------------------------------------------ */
@@ -628,13 +628,13 @@ void compnrMapFree(CompnrMap *map)
     mal_free(map);
 }
 
-CompnrData *compnrMapAddSet(CompnrMap *map, const char *spec)
+CompnrData *compnrMapAddSet(CompnrMap *map, const char *pattern)
 {
-    if (map == nullptr || spec == nullptr) {
+    if (map == nullptr || pattern == nullptr) {
         tdb_errno = kIllegalArgument;
         return nullptr;
     }
-    CompnrData *set = add_set(map, spec, true);
+    CompnrData *set = add_set(map, pattern, true);
     if (set == nullptr)
         tdb_errno = kMemory;
     return set;
@@ -779,7 +779,7 @@ int compnrMapWrite(STREAM *sp, const CompnrMap *map)
         return -1;
     for (const CompnrData *set = map != nullptr ? map->sets : nullptr;
          set != nullptr; set = set->next) {
-        if (write_string(sp, set->spec) != 0 ||
+        if (write_string(sp, set->pattern) != 0 ||
             w_long(sp, set->physic_count) != 0)
             return -1;
         for (int i = 0; i < set->physic_count; ++i) {

@@ -231,8 +231,8 @@ TEST_F(Compnr, ModuleInheritsThePackagesPairs)
              "tdtst:100:400\n");
     CompnrData *module = compnrGetCompnrData("tdtst100");
     CompnrData *package = compnrGetCompnrData("tdabc100");
-    EXPECT_EQ(std::string(compnrDataGetSpec(module)), "tdtst");
-    EXPECT_EQ(std::string(compnrDataGetSpec(package)), "td");
+    EXPECT_EQ(std::string(compnrDataGetPattern(module)), "tdtst");
+    EXPECT_EQ(std::string(compnrDataGetPattern(package)), "td");
     EXPECT_EQ(mapped(module, {200, 300, 400, 500}), "200->100 300->100 400->100 500->500 ");
     EXPECT_EQ(mapped(package, {200, 300, 400}), "200->100 300->100 400->400 ");
     /* The module's own pair first, then the package's from last to first. */
@@ -257,7 +257,7 @@ TEST_F(Compnr, TableInheritsTheModuleWithWhatItInherited)
              "tdtst100:101:400\n"
              "tdtst100:102:300\n"); /* 300 goes to 102 for this table */
     CompnrData *table = compnrGetCompnrData("tdtst100");
-    EXPECT_EQ(std::string(compnrDataGetSpec(table)), "tdtst100");
+    EXPECT_EQ(std::string(compnrDataGetPattern(table)), "tdtst100");
     EXPECT_EQ(mapped(table, {200, 300, 400}), "200->100 300->102 400->101 ");
     EXPECT_EQ(mapped(compnrGetCompnrData("tdtst101"), {200, 300, 400}),
               "200->100 300->100 400->400 ");
@@ -278,9 +278,9 @@ TEST_F(Compnr, LookupPrefersTableThenModuleThenPackage)
     writeMap("tdtst100:1:11\n"
              "tdtst:2:22\n"
              "td:3:33\n");
-    EXPECT_EQ(std::string(compnrDataGetSpec(compnrGetCompnrData("tdtst100"))), "tdtst100");
-    EXPECT_EQ(std::string(compnrDataGetSpec(compnrGetCompnrData("tdtst999"))), "tdtst");
-    EXPECT_EQ(std::string(compnrDataGetSpec(compnrGetCompnrData("tdxyz100"))), "td");
+    EXPECT_EQ(std::string(compnrDataGetPattern(compnrGetCompnrData("tdtst100"))), "tdtst100");
+    EXPECT_EQ(std::string(compnrDataGetPattern(compnrGetCompnrData("tdtst999"))), "tdtst");
+    EXPECT_EQ(std::string(compnrDataGetPattern(compnrGetCompnrData("tdxyz100"))), "td");
     EXPECT_EQ(compnrGetCompnrData("dbtst100"), CompnrNoMapping);
     EXPECT_EQ(compnrGetCompnrData("t"), CompnrNoMapping);
     EXPECT_EQ(compnrGetCompnrData(nullptr), CompnrNoMapping);
@@ -298,7 +298,7 @@ TEST_F(Compnr, PairMappingToItselfAddsNoPhysicalEntry)
     EXPECT_EQ(compnrIsPhysic(set, 100), 1);
 }
 
-TEST_F(Compnr, SpecOnSeveralLinesCollectsAllPairs)
+TEST_F(Compnr, PatternOnSeveralLinesCollectsAllPairs)
 {
     writeMap("# company map\n"
              "\n"
@@ -307,7 +307,7 @@ TEST_F(Compnr, SpecOnSeveralLinesCollectsAllPairs)
              "#td:100:999\n"
              "td : 100 : 300 , 400,\r\n"
              "td:100:200\n" /* the same pair again: nothing new */
-             ":100:500\n"); /* no spec: skipped */
+             ":100:500\n"); /* no pattern: skipped */
     CompnrData *set = compnrGetCompnrData("tdabc100");
     EXPECT_EQ(mapped(set, {200, 300, 400, 500, 999}),
               "200->100 300->100 400->100 500->500 999->999 ");
@@ -617,7 +617,7 @@ TEST_F(Compnr, ReadMapDecodesWhatWriteMapWrote)
 
     CompnrData *module = compnrMapGetCompnrData(map, "tdtst100");
     CompnrData *package = compnrMapGetCompnrData(map, "tdabc100");
-    EXPECT_EQ(std::string(compnrDataGetSpec(module)), "tdtst");
+    EXPECT_EQ(std::string(compnrDataGetPattern(module)), "tdtst");
     EXPECT_EQ(mapped(module, {200, 300, 400, 500}), "200->100 300->100 400->101 500->500 ");
     EXPECT_EQ(mapped(package, {200, 300, 400}), "200->100 300->100 400->400 ");
     EXPECT_EQ(logicals_of(module, 100), (std::vector<int>{300, 200}));
@@ -675,7 +675,7 @@ TEST_F(Compnr, ReadMapRejectsMalformedBodies)
         {"too many entries", env + be32(1) + str0("td") + be32(1001), 215},
         {"negative logical count", env + be32(1) + str0("td") + be32(1) + be16(1) + be16(-1), 215},
         {"huge set count", env + be32(0x7fffffff) + str0("td") + be32(0), 215},
-        {"over-long spec", env + be32(1) + str0(std::string(300, 'x')) + be32(0), 215},
+        {"over-long pattern", env + be32(1) + str0(std::string(300, 'x')) + be32(0), 215},
         {"logical under two physicals",
          env + be32(1) + str0("td") + be32(2) + be16(1) + be16(1) + be16(5) + be16(2) + be16(1) + be16(5),
          401},
