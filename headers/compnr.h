@@ -19,4 +19,9 @@ CompnrData *compnrGetCompnrData(const char *table);
 /* The physical number of a logical one in a set (itself when unmapped). */
 int compnrLogicToPhysic(CompnrData *data, int logical);
 
+/* Writes the company-number map as the body of driver request 13; 0 or -1. */
+int compnrWriteMap(struct STREAM *sp);
+/* The company-number environment text ("" when it cannot be built). */
+const char *compnrGetEnv(void);
+
 #endif

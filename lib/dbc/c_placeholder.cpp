@@ -6,6 +6,7 @@
  * maps to itself unless a test says otherwise. The file goes when the
  * API lifecycle and the company mapping land.
  */
+#include <cstdio>
 #include <map>
 
 #include "al_env.h"
@@ -13,7 +14,9 @@
 #include "al_user.h"
 #include "qpd_dd.h"
 #include "tss.h"
+#include "c_commu.h"
 #include "c_placeholder.h"
+#include "c_state.h"
 #include "compnr.h"
 #include "tdb_api.h"
 
@@ -43,12 +46,14 @@ int tdb_init_api(const char *progname, int progname_mode, int /*attach_shm*/,
     return 0;
 }
 
-int tdb_logon(const char * /*client*/)
+int tdb_logon(const char *client)
 {
     if (logged_on) {
         tdb_errno = 502;
         return -1;
     }
+    snprintf(tdb_info.client, sizeof tdb_info.client, "%s", client ? client : "");
+    tdb_init_commu();
     logged_on = true;
     return 0;
 }
@@ -68,6 +73,7 @@ int tdb_logoff(void)
 void tdb_disable_references(void)
 {
     references_disabled = true;
+    tdb_info.references_disabled = 1;
 }
 
 unsigned int tdb_start_session(const char * /*name*/)
