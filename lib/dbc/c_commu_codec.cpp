@@ -5,6 +5,8 @@
  */
 #include <sys/types.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -126,6 +128,10 @@ std::vector<unsigned char> &receive_buffer()
     return buffer;
 }
 
+/* Bytes read at a time into a growing buffer, so that a garbled length
+ * costs no more memory than the bytes that really arrive. */
+constexpr long read_step = 65536;
+
 /* Reads a block of n bytes into the receive buffer. */
 const unsigned char *read_block(In &in, long n)
 {
@@ -133,13 +139,30 @@ const unsigned char *read_block(In &in, long n)
         in.ok = false;
         return nullptr;
     }
-    unsigned char *p = commu_receive_buffer(n);
-    if (p == nullptr) {
-        in.ok = false;
-        return nullptr;
+    unsigned char *p = commu_receive_buffer(std::min(n, read_step));
+    for (long done = 0; p != nullptr && in.ok && done < n;) {
+        long step = std::min(n - done, read_step);
+        p = commu_receive_buffer(done + step);
+        if (p != nullptr)
+            in.raw(p + done, step);
+        done += step;
     }
-    in.raw(p, n);
+    if (p == nullptr)
+        in.ok = false;
     return in.ok ? p : nullptr;
+}
+
+/* Reads n bytes into a vector, growing it as they arrive. */
+template <class Vec>
+void read_into(In &in, Vec *out, long n)
+{
+    out->clear();
+    for (long done = 0; in.ok && done < n;) {
+        long step = std::min(n - done, read_step);
+        out->resize(static_cast<size_t>(done + step));
+        in.raw(out->data() + done, step);
+        done += step;
+    }
 }
 
 /* ---- pieces shared by several messages ------------------------------------------ */
@@ -238,8 +261,7 @@ void get_update_table(In &in, commu_update_table *t)
     if (!in.ok || t->byte_count == 0)
         return;
     t->record_count = in.l();
-    t->bytes.resize(static_cast<size_t>(t->byte_count));
-    in.raw(t->bytes.data(), t->byte_count);
+    read_into(in, &t->bytes, t->byte_count);
 }
 
 /* ---- the messages ------------------------------------------------------------------ */
@@ -644,11 +666,7 @@ int read_reply_body(In &in, commu_block *blk)
             in.name8(blk->detail_table);
             blk->detail_number = in.us();
             long n = in.count(in.l(), COMMU_MAX_BLOCK);
-            blk->detail_text.clear();
-            if (in.ok && n > 0) {
-                blk->detail_text.resize(static_cast<size_t>(n));
-                in.raw(blk->detail_text.data(), n);
-            }
+            read_into(in, &blk->detail_text, n);
         }
         break;
     case COMMU_EXE_ROW:

@@ -794,3 +794,67 @@ TEST(CommuReceiveBuffer, GrowsAndRefusesImpossibleSizes)
     EXPECT_EQ(commu_receive_buffer(COMMU_MAX_BLOCK + 1), nullptr);
     EXPECT_NE(commu_receive_buffer(0), nullptr);
 }
+
+/* ---- garbled input ------------------------------------------------------------------ */
+
+TEST(CommuGarbled, LargeBlocksArriveWhole)
+{
+    Bytes big(200001);
+    for (size_t i = 0; i < big.size(); i++)
+        big[i] = static_cast<unsigned char>(i % 251);
+    commu_block blk;
+    blk.kind = COMMU_SQL_MESSAGE;
+    blk.answer = big.data();
+    blk.answer_len = static_cast<long>(big.size());
+    Bytes wire = reply_bytes(blk);
+    commu_block back;
+    back.kind = COMMU_SQL_MESSAGE;
+    ASSERT_EQ(read_from(wire, [&](STREAM *sp) { return commu_read_reply(sp, &back); }), 0);
+    ASSERT_EQ(back.answer_len, static_cast<long>(big.size()));
+    EXPECT_EQ(std::memcmp(back.answer, big.data(), big.size()), 0);
+    /* A length that promises more than arrives is refused. */
+    Bytes cut(wire.begin(), wire.end() - 1);
+    EXPECT_EQ(read_from(cut, [&](STREAM *sp) { return commu_read_reply(sp, &back); }), -1);
+}
+
+TEST(CommuGarbled, RandomBytesGiveADefinedResultForEveryKind)
+{
+    /* A fixed generator: the same bytes in every run. */
+    unsigned long state = 12345;
+    auto next = [&state]() {
+        state = state * 6364136223846793005UL + 1442695040888963407UL;
+        return static_cast<unsigned char>(state >> 56);
+    };
+    const int kinds[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+    int accepted = 0;
+    int refused = 0;
+    for (int kind : kinds) {
+        for (int round = 0; round < 300; round++) {
+            Bytes bytes(static_cast<size_t>(next() % 64));
+            for (auto &b : bytes)
+                b = next();
+            /* Mostly plausible return codes and counts. */
+            if (bytes.size() >= 8 && round % 3 == 0) {
+                bytes[4] = bytes[5] = 0;
+                bytes[6] = 0x02;
+                bytes[7] = 0x01;
+            }
+            commu_block reply;
+            reply.kind = kind;
+            reply.action = round % 2 ? 1 : 3;
+            int rc = read_from(bytes, [&](STREAM *sp) { return commu_read_reply(sp, &reply); });
+            EXPECT_TRUE(rc == 0 || rc == -1);
+            (rc == 0 ? accepted : refused)++;
+            Bytes request = bytes;
+            request.insert(request.begin(), static_cast<unsigned char>(kind));
+            commu_block req;
+            rc = read_from(request, [&](STREAM *sp) { return commu_read_request(sp, &req); });
+            EXPECT_TRUE(rc == 0 || rc == -1);
+            (rc == 0 ? accepted : refused)++;
+        }
+    }
+    /* Both outcomes occur: the readers are neither all-accepting nor
+     * all-refusing. */
+    EXPECT_GT(accepted, 0);
+    EXPECT_GT(refused, 0);
+}
