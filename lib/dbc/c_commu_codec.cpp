@@ -41,8 +41,8 @@ struct Out {
     {
         char buf[8];
         std::memset(buf, ' ', sizeof buf);
-        size_t n = name ? strnlen(name, 8) : 0;
-        std::memcpy(buf, name, n);
+        if (name != nullptr)
+            std::memcpy(buf, name, strnlen(name, 8));
         blk(buf, 8);
     }
     int result() const { return ok ? 0 : -1; }
