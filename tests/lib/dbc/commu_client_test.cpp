@@ -233,6 +233,41 @@ TEST_F(CommuClient, DescriptionOfATableWithGroupsAuditColumnsAndAReference)
     EXPECT_EQ(hex(got), hex(e.b));
 }
 
+TEST_F(CommuClient, DescriptionOfATableWithEveryColumnTypeThreeKeysAndAnIncomingReference)
+{
+    int rc = -1;
+    Bytes got = description("dbtst100", 1, 0, 0, &rc);
+    ASSERT_EQ(rc, 0);
+    Layout e;
+    e.raw("dbtst100").byte(0);
+    e.s(16).s(3).s(3).s(0).s(0).s(0).s(1).s(2);
+    e.str("code").s(6).s(0).byte(6).byte(0x02).byte(1).byte(0).byte(0);
+    e.str("bval").s(1).s(6).byte(1).byte(0).byte(1).byte(0).byte(0);
+    e.str("flag").s(1).s(7).byte(1).byte(0).byte(1).byte(0).byte(0);
+    e.str("ival").s(2).s(8).byte(2).byte(0).byte(1).byte(5).byte(0);
+    e.str("lval").s(4).s(10).byte(3).byte(0).byte(1).byte(9).byte(0);
+    e.str("fval").s(4).s(14).byte(4).byte(0).byte(1).byte(6).byte(2);
+    e.str("dval").s(8).s(18).byte(5).byte(0).byte(1).byte(13).byte(4);
+    e.str("name").s(20).s(26).byte(6).byte(0).byte(1).byte(0).byte(0);
+    e.str("date").s(4).s(46).byte(7).byte(0).byte(1).byte(0).byte(0);
+    e.str("utc").s(4).s(50).byte(8).byte(0).byte(1).byte(0).byte(0);
+    e.str("txt").s(4).s(54).byte(9).byte(0).byte(1).byte(0).byte(0);
+    e.str("lv").s(4).s(58).byte(10).byte(0).byte(1).byte(0).byte(0);
+    e.str("stat").s(1).s(62).byte(11).byte(0).byte(1).byte(0).byte(0);
+    e.str("days").s(4).s(63).byte(12).byte(0).byte(1).byte(0).byte(0);
+    e.str("mbname").s(30).s(67).byte(14).byte(0).byte(1).byte(0).byte(0);
+    e.str("rawv").s(8).s(97).byte(15).byte(0).byte(1).byte(0).byte(0);
+    e.str("_index1").s(1).s(0);
+    e.str("_index2").s(2).s(7).s(0);
+    e.str("_index3").s(2).s(12).s(8);
+    e.byte(1).byte(0).byte(1).s(1).s(0);
+    e.byte(2).byte(1).byte(1).s(2).s(7).s(0);
+    e.byte(3).byte(1).byte(0).s(2).s(12).s(8);
+    /* dbtst104.item refers to this table with mode "0n". */
+    e.str("dbtst104").str("item").s(13);
+    EXPECT_EQ(hex(got), hex(e.b));
+}
+
 TEST_F(CommuClient, DescriptionInTheNewDictionaryHasAnUpperCaseName)
 {
     int rc = -1;
