@@ -855,9 +855,9 @@ int tdb_session_exec_db(tdb_session *session, long action)
     int rc = client_commu(session->server);
     /* A commit reply with an audit number gives the transaction's audit
      * transaction number and entries. */
-    if (rc == 0 && trans != nullptr && (action & 0xff) != 0 &&
-        ((action & 0xff) == TDB_COMMIT_TRANS || (action & 0xff) == TDB_AUDIT_COMMIT) &&
-        commu.audit_a != -1) {
+    const long number = action & 0xff;
+    if (rc == 0 && trans != nullptr &&
+        (number == TDB_COMMIT_TRANS || number == TDB_AUDIT_COMMIT) && commu.audit_a != -1) {
         trans->audit_trans[0] = commu.audit_a;
         trans->audit_trans[1] = commu.audit_b;
         trans->audit_trans[2] = commu.audit_c;
