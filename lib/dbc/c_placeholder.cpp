@@ -4,11 +4,15 @@
  * names, signatures and error numbers and do the least that is correct:
  * no driver is started. The file goes when the API lifecycle lands.
  */
+#include <cstdio>
+
 #include "al_env.h"
 #include "al_log.h"
 #include "al_user.h"
 #include "qpd_dd.h"
 #include "tss.h"
+#include "c_commu.h"
+#include "c_state.h"
 #include "tdb_api.h"
 
 static bool logged_on = false;
@@ -37,12 +41,14 @@ int tdb_init_api(const char *progname, int progname_mode, int /*attach_shm*/,
     return 0;
 }
 
-int tdb_logon(const char * /*client*/)
+int tdb_logon(const char *client)
 {
     if (logged_on) {
         tdb_errno = 502;
         return -1;
     }
+    snprintf(tdb_info.client, sizeof tdb_info.client, "%s", client ? client : "");
+    tdb_init_commu();
     logged_on = true;
     return 0;
 }
@@ -62,6 +68,7 @@ int tdb_logoff(void)
 void tdb_disable_references(void)
 {
     references_disabled = true;
+    tdb_info.references_disabled = 1;
 }
 
 unsigned int tdb_start_session(const char * /*name*/)
