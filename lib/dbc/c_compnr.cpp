@@ -396,7 +396,7 @@ void print_list(FILE *fp, const char *env, const CompnrData *sets, int used)
     if (used)
         write_text(fp, "\n\t<<< USED BY THIS PROCESS >>>");
     for (const CompnrData *set = sets; set != nullptr; set = set->next) {
-        std::fprintf(fp, "\n\t-- spec: '%s'", set->spec);
+        std::fprintf(fp, "\n\t-- spec: '%s'", set->pattern);
         write_text(fp, "\n\t   Logic to Physic:");
         for (int i = 0; i < set->pair_count; ++i)
             std::fprintf(fp, "\n\t\t%03d --> %03d", set->pairs[i].logical,
