@@ -955,27 +955,31 @@ struct ConversionSchema *createConversionSchema(const char *table)
     if (currentTable == nullptr)
         return nullptr;
 
-    std::vector<ConversionPair> pairs;
-    for (int i = 0; i < newTable->nr_columns; i++) {
-        const _dd_column *column = &newTable->columns[i];
+    /* The current column paired with a column of the new definition. */
+    auto partner = [currentTable](const _dd_column *column) -> const _dd_column * {
         if (!isStoredColumn(column))
-            continue;
-        const _dd_column *current =
-            ddcolumn_by_ddtable(currentTable, fieldName(column));
-        if (current != nullptr && isStoredColumn(current))
-            pairs.push_back({column, current});
-    }
+            return nullptr;
+        const _dd_column *current = ddcolumn_by_ddtable(currentTable, fieldName(column));
+        return current != nullptr && isStoredColumn(current) ? current : nullptr;
+    };
+    int count = 0;
+    for (int i = 0; i < newTable->nr_columns; i++)
+        count += partner(&newTable->columns[i]) != nullptr;
 
     /* One chunk: the schema followed by its pairs. */
-    size_t size = sizeof(ConversionSchema) + pairs.size() * sizeof(ConversionPair);
+    size_t size = sizeof(ConversionSchema) + static_cast<size_t>(count) * sizeof(ConversionPair);
     auto *schema = static_cast<ConversionSchema *>(mal_allocater(size, MAL_ORDINARY));
     if (schema == nullptr) {
         tdb_error(E_DD_NO_MEMORY);
         return nullptr;
     }
     schema->pairs = reinterpret_cast<ConversionPair *>(schema + 1);
-    std::copy(pairs.begin(), pairs.end(), schema->pairs);
-    schema->count = static_cast<int>(pairs.size());
+    schema->count = 0;
+    for (int i = 0; i < newTable->nr_columns; i++) {
+        const _dd_column *column = &newTable->columns[i];
+        if (const _dd_column *current = partner(column))
+            schema->pairs[schema->count++] = {column, current};
+    }
     schema->defaultRow = newTable->default_row;
     schema->dataLength = newTable->data_length;
     schema->newTable = newTable;
