@@ -16,7 +16,9 @@
 #include <vector>
 
 #include "al_date.h"
+#include "al_env.h"
 #include "al_float.h"
+#include "al_log.h"
 #include "qpd_dd.h"
 #include "tdb_api.h"
 #include "tdb_reconfig.h"
@@ -584,6 +586,10 @@ class DemoDictionary : public testing::Test {
 protected:
     void SetUp() override
     {
+        /* As the tool starts: the runtime layer and the user, whose
+         * package combination names the demo dictionary's package. */
+        log_set_progname("tdbreconfig", 1);
+        ASSERT_EQ(init_user(), 0);
         qpd_set_error_hook(tdb_error);
         init_local_dd();
         tdb_errno = 0;
