@@ -6,7 +6,10 @@
  */
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
+#include <cstdlib>
 #include <cstdint>
 #include <cstring>
 #include <ctime>
@@ -257,6 +260,32 @@ TEST(RawToNumber, IsZero)
     EXPECT_EQ(convert({TDB_RAW, 2}, {TDB_DATE}, raw("12")), be32(0));
 }
 
+TEST(SameType, BoundaryValuesPassUnchanged)
+{
+    for (int v : {0, 1, 127, 128, 255})
+        EXPECT_EQ(convert({TDB_BYTE}, {TDB_BYTE}, Bytes{static_cast<unsigned char>(v)}),
+                  Bytes{static_cast<unsigned char>(v)});
+    EXPECT_EQ(convert({TDB_ENUM}, {TDB_BYTE}, Bytes{255}), Bytes{255});
+    for (int v : {-32768, -1, 0, 32767})
+        EXPECT_EQ(convert({TDB_INTEGER}, {TDB_INTEGER}, be16(v)), be16(v));
+    for (int64_t v : {int64_t{INT32_MIN}, int64_t{-1}, int64_t{0}, int64_t{INT32_MAX}})
+        EXPECT_EQ(convert({TDB_LONG}, {TDB_LONG}, be32(v)), be32(v));
+    for (float v : {0.0f, -1.5f, std::numeric_limits<float>::max(),
+                    std::numeric_limits<float>::denorm_min()})
+        EXPECT_EQ(convert({TDB_FLOAT}, {TDB_FLOAT}, flt(v)), flt(v));
+    for (double v : {-0.0, 1e-310, std::numeric_limits<double>::max()})
+        EXPECT_EQ(convert({TDB_DOUBLE}, {TDB_DOUBLE}, dbl(v)), dbl(v));
+}
+
+TEST(SameType, NarrowerIntegerTargetsKeepTheLowBitsAtTheLimits)
+{
+    EXPECT_EQ(convert({TDB_INTEGER}, {TDB_BYTE}, be16(-32768)), Bytes{0});
+    EXPECT_EQ(convert({TDB_INTEGER}, {TDB_BYTE}, be16(32767)), Bytes{0xFF});
+    EXPECT_EQ(convert({TDB_LONG}, {TDB_INTEGER}, be32(INT32_MIN)), be16(0));
+    EXPECT_EQ(convert({TDB_LONG}, {TDB_INTEGER}, be32(INT32_MAX)), be16(-1));
+    EXPECT_EQ(convert({TDB_LONG}, {TDB_INTEGER}, be32(32768)), be16(-32768));
+}
+
 /* ---- floating-point targets ---------------------------------------------- */
 
 TEST(NumberToFloatingPoint, IntegersAndFloatsAsTheirValue)
@@ -468,6 +497,41 @@ TEST(MultibyteCut, OnlyBetweenMultibyteColumns)
 {
     EXPECT_EQ(asText(convert({TDB_MBSTRING, 10}, {TDB_STRING, 6}, raw(kMultibyte))), "abcd\x9b" "A");
     EXPECT_EQ(asText(convert({TDB_STRING, 10}, {TDB_MBSTRING, 6}, raw(kMultibyte))), "abcd\x9b" "A");
+}
+
+/* A user time zone (a real zone file, two hours ahead of UTC in summer)
+ * changes nothing: times are shown and dated in UTC. */
+TEST(TimeToText, UtcWhateverTheUserZone)
+{
+    const char *zone = "/usr/share/zoneinfo/Europe/Amsterdam";
+    if (access(zone, R_OK) != 0)
+        GTEST_SKIP() << "no zone file " << zone;
+    trel_timezone_set(zone);
+    struct tm tm {};
+    tm.tm_year = 2024 - 1900;
+    tm.tm_mon = 5;
+    tm.tm_mday = 30;
+    tm.tm_hour = 23;
+    tm.tm_min = 30;
+    time_t t = timegm(&tm);
+    const char *oldTz = std::getenv("TZ");
+    std::string savedTz = oldTz != nullptr ? oldTz : "";
+    setenv("TZ", zone, 1);
+    tzset();
+    struct tm local {};
+    localtime_r(&t, &local); /* glibc under the same zone */
+    EXPECT_EQ(local.tm_mday, 1) << "already July 1 in that zone";
+    EXPECT_EQ(trel_localtime(&t)->tm_mday, 1);
+    EXPECT_EQ(asText(convert({TDB_TIME}, {TDB_STRING, 14}, be32(t))), "23300030062024");
+    EXPECT_EQ(convert({TDB_TIME}, {TDB_DATE}, be32(t)), be32(date_to_num(2024, 6, 30)));
+    EXPECT_EQ(convert({TDB_STRING, 14}, {TDB_TIME}, str("23300030062024", 14)), be32(t));
+    EXPECT_EQ(convert({TDB_DATE}, {TDB_TIME}, be32(date_to_num(2024, 6, 30))), be32(t - 23 * 3600 - 1800));
+    if (oldTz != nullptr)
+        setenv("TZ", savedTz.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
+    trel_timezone_set(nullptr);
 }
 
 /* ---- raw targets --------------------------------------------------------- */
