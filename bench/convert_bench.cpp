@@ -30,22 +30,22 @@ void build(Layout &l, const std::vector<std::pair<int, int>> &from,
     l.domains.resize(from.size() + to.size());
     l.from.resize(from.size());
     l.to.resize(to.size());
-    auto fill = [&l](std::vector<_dd_column> &cols, const std::vector<std::pair<int, int>> &spec,
+    auto fill = [&l](std::vector<_dd_column> &cols, const std::vector<std::pair<int, int>> &layout,
                      size_t firstDomain) {
         int offset = 0;
-        for (size_t i = 0; i < spec.size(); i++) {
+        for (size_t i = 0; i < layout.size(); i++) {
             _dd_domain &d = l.domains[firstDomain + i];
             d = {};
-            d.type = static_cast<unsigned char>(spec[i].first);
-            d.width = static_cast<short>(spec[i].second);
+            d.type = static_cast<unsigned char>(layout[i].first);
+            d.width = static_cast<short>(layout[i].second);
             _dd_column &c = cols[i];
             c = {};
             c.domain = &d;
             c.type = d.type;
             c.offset = static_cast<unsigned short>(offset);
-            c.length = static_cast<unsigned short>(spec[i].second);
+            c.length = static_cast<unsigned short>(layout[i].second);
             c.elements = 1;
-            offset += spec[i].second;
+            offset += layout[i].second;
         }
     };
     fill(l.from, from, 0);
