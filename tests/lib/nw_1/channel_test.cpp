@@ -5,7 +5,9 @@
  * that break when the driver dies.
  */
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -26,6 +28,11 @@ struct Kind {
     int protocol;
     const char *tag;  /* in PROCESS_SET_INFO */
 };
+
+void PrintTo(const Kind &k, std::ostream *os)
+{
+    *os << k.tag;
+}
 
 class ChannelKindTest : public ChannelTest, public ::testing::WithParamInterface<Kind> {
 protected:
@@ -203,6 +210,30 @@ TEST_P(ChannelKindTest, ClientDescriptorsAreNotInheritedByLaterChildren)
     EXPECT_TRUE(process_gone(pa));
     sclose(b[1]);
     sclose(b[0]);
+}
+
+TEST_P(ChannelKindTest, ChannelThatCannotBeMadeIsReported)
+{
+    const int protocol = GetParam().protocol;
+    in_child([protocol] {
+        /* The table is read first: it needs a descriptor too. */
+        STREAM *ch[2];
+        EXPECT_EQ(attach_process("not_there", ch, IPC_CLIENT, 0, nullptr), -1);
+        rlimit lim;
+        getrlimit(RLIMIT_NOFILE, &lim);
+        lim.rlim_cur = 64;
+        ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lim), 0);
+        while (dup(2) >= 0) {
+        }
+        Recorder rec;
+        EXPECT_EQ(attach_process("echo", ch, IPC_CLIENT, 0, nullptr), -1);
+        EXPECT_EQ(nw_geterror(), IPC_ERR_START);
+        std::string expected = protocol == IPC_PIPE
+            ? "Create pipe failed on " + echo_driver() + " : " + std::to_string(EMFILE)
+            : "Local sock on ls_attach to " + echo_driver() + ": error " +
+                  std::to_string(EMFILE);
+        EXPECT_TRUE(rec.logged(expected)) << rec.all();
+    });
 }
 
 /* ---- broken channels ---------------------------------------------------- */
