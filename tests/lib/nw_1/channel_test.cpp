@@ -17,6 +17,7 @@
 
 #include "al_env.h"
 #include "al_log.h"
+#include "ipc_int.h"
 #include "nw1_test_support.h"
 
 using namespace nw1test;
@@ -196,20 +197,40 @@ TEST_P(ChannelKindTest, SigpipeIsIgnoredOnceADriverIsStarted)
     });
 }
 
+/* What the descriptor fd of process pid refers to ("pipe:[123]"). */
+std::string fd_target(pid_t pid, int fd)
+{
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/fd/%d", static_cast<int>(pid), fd);
+    char buf[256];
+    ssize_t n = readlink(path, buf, sizeof buf - 1);
+    return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+}
+
 TEST_P(ChannelKindTest, ClientDescriptorsAreNotInheritedByLaterChildren)
 {
-    STREAM *a[2];
+    STREAM *a[2], *b[2];
     ASSERT_EQ(attach_process("echo", a, IPC_CLIENT, 0, nullptr), 0);
-    STREAM *b[2];
     ASSERT_EQ(attach_process("echo", b, IPC_CLIENT, 0, nullptr), 0);
-    /* Were the first channel's descriptors inherited by the second child,
-     * closing the first would not end the first driver. */
-    pid_t pa = ipc_child_pid(a[0]);
-    sclose(a[1]);
-    sclose(a[0]);
-    EXPECT_TRUE(process_gone(pa));
-    sclose(b[1]);
-    sclose(b[0]);
+    /* The second driver runs already: it has answered. */
+    pid_t pb = driver_args(b).own_pid;
+    IpcConnection *first = nw1::find_connection(a[0]);
+    ASSERT_NE(first, nullptr);
+    std::string ours_r = fd_target(getpid(), first->rfd);
+    std::string ours_w = fd_target(getpid(), first->wfd);
+    ASSERT_FALSE(ours_r.empty());
+    int seen = 0;
+    for (int fd = 0; fd < 1024; ++fd) {
+        std::string t = fd_target(pb, fd);
+        if (t.empty())
+            continue;
+        ++seen;
+        EXPECT_NE(t, ours_r) << "descriptor " << fd << " of the second driver";
+        EXPECT_NE(t, ours_w) << "descriptor " << fd << " of the second driver";
+    }
+    EXPECT_GE(seen, 3) << "the second driver's descriptors were listed";
+    for (STREAM *sp : {a[1], a[0], b[1], b[0]})
+        sclose(sp);
 }
 
 TEST_P(ChannelKindTest, ChannelThatCannotBeMadeIsReported)

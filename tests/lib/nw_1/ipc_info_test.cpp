@@ -216,6 +216,45 @@ TEST_F(IpcInfoTest, BadArgumentsAreRefused)
     EXPECT_EQ(errno, EINVAL);
 }
 
+TEST_F(IpcInfoTest, OddBytesInTheTableDoNotDisturbTheSearch)
+{
+    /* NUL bytes, a very long line, control characters, carriage returns
+     * and a last line without its line feed. */
+    std::string odd = std::string("echo\0p /x\n", 11) + std::string(100000, 'e') + "\n" +
+                      "\x01\x02\xff echo p\n" + "echo\r\n" + "\t\t\n" +
+                      "echo p " + echo_driver();
+    write_ipc_info(odd);
+    Recorder rec;
+    expect_started("echo", IPC_CLIENT | IPC_PIPE | IPC_LOCAL);
+    /* "echo\r" is a line of one field for "echo": reported, skipped. */
+    EXPECT_TRUE(rec.logged(unexpected(4, "echo", 1))) << rec.all();
+    EXPECT_EQ(rec.messages.size(), 1u) << rec.all();
+}
+
+TEST_F(IpcInfoTest, RandomTablesGiveAnAnswerAndNeverACrash)
+{
+    /* Lines built from a few tokens, so that the wanted name, protocols
+     * and field counts occur often. */
+    const std::string tokens[] = {"echo", "p", "d", "x", "#", " ", "\t", "\n", "${TSE}",
+                                  "${TSE_BIN}", "/nonexistent", "\r", "echo2",
+                                  std::string(1, '\0')};
+    unsigned seed = 12345;
+    for (int round = 0; round < 200; ++round) {
+        std::string text;
+        int n = static_cast<int>((seed = seed * 1103515245 + 12345) >> 16) % 40;
+        for (int i = 0; i < n; ++i) {
+            seed = seed * 1103515245 + 12345;
+            text += tokens[(seed >> 16) % (sizeof tokens / sizeof tokens[0])];
+        }
+        write_ipc_info(text);
+        Recorder rec;
+        STREAM *ch[2];
+        int rc = attach_process("echo", ch, IPC_CLIENT, 0, nullptr);
+        ASSERT_EQ(rc, -1) << "no line names a program that exists: " << text;
+        EXPECT_FALSE(rec.messages.empty()) << text;
+    }
+}
+
 /* ---- remote names ------------------------------------------------------- */
 
 TEST_F(IpcInfoTest, HostAndDriverNameIsRefusedWithoutReadingTheTable)
