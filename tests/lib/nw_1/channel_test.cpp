@@ -134,6 +134,22 @@ TEST_P(ChannelKindTest, LognameEqualToTheUserIsNotRepeated)
     sclose(ch[1]);
 }
 
+TEST_P(ChannelKindTest, ProcessSetOfTheLoggingLayerIsAppended)
+{
+    const std::string tag = GetParam().tag;
+    in_child([tag] {
+        BaseProcessSetSet("tool <ops@central:4711> extra");
+        ASSERT_STREQ(log_get_process_set(), "ops@central:4711");
+        STREAM *ch[2];
+        ASSERT_EQ(attach_process("echo", ch, IPC_CLIENT, 0, nullptr), 0);
+        EXPECT_EQ(driver_args(ch).process_set_info,
+                  "echo (nwtester[nwlogin]:" + std::to_string(getpid()) + "/" + tag +
+                      "<ops@central:4711>)");
+        sclose(ch[0]);
+        sclose(ch[1]);
+    });
+}
+
 TEST_P(ChannelKindTest, ClosingBothStreamsWaitsForTheChild)
 {
     STREAM *ch[2];
@@ -372,6 +388,7 @@ TEST_P(ChannelKindDeathTest, ProgramThatCannotBeExecutedEndsWithStatusOne)
     write_ipc_info(std::string("broken ") + GetParam().letter + " ${TSE}/bin/broken\n");
     EXPECT_EXIT(
         {
+            log_set_dest(LOG_DEST_STDERR);
             STREAM *ch[2];
             if (attach_process("broken", ch, IPC_CLIENT, 0, nullptr) != 0)
                 std::exit(50);
@@ -385,7 +402,8 @@ TEST_P(ChannelKindDeathTest, ProgramThatCannotBeExecutedEndsWithStatusOne)
             r_long(ch[0]);
             std::exit(60);
         },
-        ::testing::ExitedWithCode(1), "child status 1\n(.|\n)*death handler: broken");
+        ::testing::ExitedWithCode(1),
+        "Exec failed on [^ ]*/bin/broken : 8(.|\n)*child status 1\n(.|\n)*death handler: broken");
 }
 
 INSTANTIATE_TEST_SUITE_P(Protocols, ChannelKindDeathTest,
