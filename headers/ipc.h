@@ -79,9 +79,9 @@ struct IpcChannelFunctions {
  * channel[0] the read stream, channel[1] the write stream (owned by the
  * caller; sclose both: the second close ends the connection and, for a
  * child process, waits for it to end). client_flag is added to the
- * connection's flags (the tdb client passes IPC_CLIENT). argc extra
- * arguments (argv, may be null when argc is 0) are passed to the driver
- * after its standard ones. SIGPIPE is ignored from the first start on, so
+ * connection's flags (the tdb client passes IPC_CLIENT; protocol and
+ * close bits are ignored). argc extra arguments (argv, may be null when
+ * argc is 0) are passed to the driver after its standard ones. SIGPIPE is ignored from the first start on, so
  * that writing to a dead driver breaks the channel instead of killing the
  * process. Returns 0, or -1 with the reason logged (component "ipc") and
  * nw_geterror() set to IPC_ERR_START.

@@ -497,8 +497,10 @@ int attach_process(const char *name, STREAM *channel[2], int client_flag,
         nw_seterror(IPC_ERR_START);
         return -1;
     }
-    std::uint32_t flags = protocol | IPC_LOCAL |
-                          static_cast<std::uint32_t>(client_flag) | IPC_CLIENT;
+    /* The caller's flag cannot choose the protocol or the close state. */
+    std::uint32_t flags = protocol | IPC_LOCAL | IPC_CLIENT |
+                          (static_cast<std::uint32_t>(client_flag) &
+                           ~static_cast<std::uint32_t>(IPC_PROTOCOL_MASK | IPC_HALF_CLOSED));
     if (protocol != IPC_SHLIB) {
         if (::access(path.c_str(), X_OK) != 0) {
             log_mesg(kFile, __LINE__, "ipc", 0, "%s path '%s' not executable",

@@ -206,6 +206,19 @@ TEST_F(IpcInfoTest, PathThatIsNotExecutableIsRefused)
     EXPECT_EQ(nw_geterror(), IPC_ERR_START);
 }
 
+TEST_F(IpcInfoTest, CallersFlagCannotChooseTheProtocolOrCloseState)
+{
+    write_ipc_info("echo p " + echo_driver() + "\n");
+    STREAM *ch[2];
+    ASSERT_EQ(attach_process("echo", ch, IPC_CLIENT | IPC_SOCKET | IPC_HALF_CLOSED | IPC_SHLIB,
+                             0, nullptr),
+              0);
+    EXPECT_EQ(ipc_flags(ch[0]), IPC_CLIENT | IPC_PIPE | IPC_LOCAL);
+    EXPECT_EQ(sclose(ch[0]), 0);
+    EXPECT_EQ(ipc_flags(ch[1]), IPC_CLIENT | IPC_PIPE | IPC_LOCAL | IPC_HALF_CLOSED);
+    EXPECT_EQ(sclose(ch[1]), 0);
+}
+
 TEST_F(IpcInfoTest, BadArgumentsAreRefused)
 {
     STREAM *ch[2];
