@@ -15,4 +15,11 @@ typedef void (*emergency_fn)(int arg);
  */
 int add_emergency(emergency_fn handler, int arg);
 
+/*
+ * Runs the registered emergency handlers in slot order with their
+ * arguments, without ending the process (used when a driver channel
+ * breaks).
+ */
+void do_emergency(void);
+
 #endif

@@ -286,6 +286,33 @@ int stream_islocked(STREAM *sp, long offset, long length);
 /* Ends all remote file server connections (there are none yet). */
 void close_stream_servers(void);
 
+/* ---- channel streams ---------------------------------------------------- */
+
+/*
+ * The functions behind a channel stream (a driver channel, made by the
+ * channel layer of lib/nw_1). Each receives the channel argument given to
+ * stream_open_channel. read returns the bytes read (0 end of input, -1
+ * error), write the bytes written or -1, close 0 or -1. flushed may be
+ * null; otherwise it is called after every successful sflush of the
+ * stream (not after the stream layer's own flushes of a full buffer).
+ */
+struct StreamChannelOps {
+    long (*read)(void *chan, void *buf, long n);
+    long (*write)(void *chan, const void *buf, long n);
+    int (*close)(void *chan);
+    void (*flushed)(void *chan);
+};
+
+/*
+ * A stream over a channel: mode as for sopen, bufsize as for sopen_ex.
+ * The stream cannot seek, and sfileno gives -1. ops must stay valid while
+ * the stream is open; chan is passed to its functions unchanged. sclose
+ * calls ops->close once. Null with errno set (EINVAL for a bad mode or
+ * null ops).
+ */
+STREAM *stream_open_channel(void *chan, const struct StreamChannelOps *ops,
+                            const char *mode, int bufsize);
+
 /* ---- name expansion ----------------------------------------------------- */
 
 /*

@@ -26,6 +26,13 @@ int add_emergency(emergency_fn handler, int arg)
     return 1;
 }
 
+/* Runs the recorded handlers in slot order. */
+void do_emergency(void)
+{
+    for (const EmergencySlot &slot : emergency_slots)
+        if (slot.handler != nullptr)
+            slot.handler(slot.arg);
+}
 
 /* Installs the signal handlers of the process: nothing yet. */
 void al_install_emergency_handlers(void) {}

@@ -850,7 +850,11 @@ int sflush(STREAM *sp)
 {
     if (!valid_stream(sp))
         return -1;
-    return flush_once(sp) == Flush::done ? 0 : -1;
+    if (flush_once(sp) != Flush::done)
+        return -1;
+    if (stream_is_channel(sp))
+        stream_channel_flushed(sp);
+    return 0;
 }
 
 long sseek(STREAM *sp, long offset, int whence)
@@ -943,7 +947,7 @@ int sfileno(STREAM *sp)
 {
     if (!valid_stream(sp))
         return -1;
-    if (sp->flags & (SF_MEMORY | SF_REMOTE))
+    if ((sp->flags & (SF_MEMORY | SF_REMOTE)) || stream_is_channel(sp))
         return -1;
     return sp->handle.fd;
 }

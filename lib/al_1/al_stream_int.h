@@ -46,6 +46,10 @@ union StreamHandle {
     int fd;            /* local file */
     ByteArray *mem;    /* memory stream */
     void *remote;      /* remote file (not available yet) */
+    struct {
+        void *arg;                   /* the channel's own argument */
+        const StreamChannelOps *ops; /* its functions */
+    } chan;            /* channel stream (al_stream_chan.cpp) */
 };
 
 using StreamReadFn = long (*)(StreamHandle h, void *buf, long n);
@@ -90,6 +94,11 @@ void stream_destroy(STREAM *sp);
  * false for any other mode.
  */
 bool stream_parse_mode(const char *mode, std::uint16_t *sflags, int *oflags);
+
+/* True for a stream made by stream_open_channel. */
+bool stream_is_channel(const STREAM *sp);
+/* Tells the channel of sp that an sflush succeeded (channel streams). */
+void stream_channel_flushed(STREAM *sp);
 
 /* Calls the trace hook, if any. */
 void stream_trace(int level, const char *fmt, ...)
