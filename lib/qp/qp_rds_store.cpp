@@ -212,8 +212,18 @@ int store_write(RDS *set, long pos, const unsigned char *src, long n)
 
 int store_read(RDS *set, long pos, unsigned char *dst, long n)
 {
-    if (pos < 0 || pos + n > set->high) {
+    if (pos < 0 || n < 0) {
         illegal_condition(kSrcStore, __LINE__);
+        return -1;
+    }
+    if (pos + n > set->high) {
+        long base = set->page_table * kPage;
+        if (!(set->flags & RDS_GROW) && pos + n > base)
+            log_mesg(kSrcStore, __LINE__, "rds", 0,
+                     "R: Part of overflow skipped (tot %d offset %d)\n",
+                     static_cast<int>(set->ovf_high), static_cast<int>(std::max(pos - base, 0L)));
+        else
+            illegal_condition(kSrcStore, __LINE__);
         return -1;
     }
     while (n > 0) {
