@@ -557,6 +557,14 @@ void rds_close_all_non_const(void)
     }
 }
 
+long rds_open_count(void)
+{
+    long n = 0;
+    for (RDS *s = g_open_sets; s != nullptr; s = s->next_open)
+        n++;
+    return n;
+}
+
 void rds_cleanup(void)
 {
     rds_close_all();
