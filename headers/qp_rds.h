@@ -154,6 +154,8 @@ void rds_close_all(void);
 void rds_close_all_non_const(void);
 /* Closes every set and gives the free pages back to the allocator. */
 void rds_cleanup(void);
+/* The number of open sets of the process. */
+long rds_open_count(void);
 
 /* ---- sequential access ------------------------------------------------------ */
 
