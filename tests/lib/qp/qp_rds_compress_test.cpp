@@ -225,6 +225,46 @@ TEST_F(CompressedStream, DamagedBytesGiveDefinedResults)
     EXPECT_EQ(rds_reader_open(cols.data(), 4, 21, bad.data(), bad.size()), nullptr);
 }
 
+TEST_F(CompressedStream, ArbitraryReceivedBytesNeverReadOutsideTheBuffer)
+{
+    /* Each buffer is allocated to its exact size, so that a read past its
+     * end is caught by the address sanitizer. */
+    auto cols = mixed_cols();
+    std::mt19937 gen(777);
+    int rows = 0, damaged = 0;
+    for (int round = 0; round < 3000; round++) {
+        size_t n = gen() % 64;
+        std::vector<unsigned char> bytes(n);
+        for (auto &b : bytes) {
+            /* Mostly small numbers, so that many inputs get far. */
+            b = static_cast<unsigned char>(gen() % 4 == 0 ? gen() : gen() % 5);
+        }
+        if (n >= 4) {
+            bytes[0] = bytes[1] = bytes[2] = 0;
+            bytes[3] = 1;
+        }
+        std::unique_ptr<unsigned char[]> exact(new unsigned char[n > 0 ? n : 1]);
+        if (n > 0)
+            std::memcpy(exact.get(), bytes.data(), n);
+        RDS_READER *r = rds_reader_open(cols.data(), 4, 22, exact.get(), n);
+        ASSERT_NE(r, nullptr);
+        unsigned char row[22];
+        int rc = 0;
+        int steps = 0;
+        while ((rc = rds_reader_next(r, row)) == 0) {
+            rows++;
+            ASSERT_LT(++steps, 64) << "every row consumes bytes";
+        }
+        if (rc < 0)
+            damaged++;
+        EXPECT_EQ(rds_reader_next(r, row), RDS_EOS) << "a finished reader stays finished";
+        rds_reader_close(r);
+    }
+    /* Both outcomes occur, so the generator reaches the decoder's paths. */
+    EXPECT_GT(rows, 0);
+    EXPECT_GT(damaged, 0);
+}
+
 /* Rows of every row-data type from a seeded generator; neighbouring rows
  * share most columns, as buffered updates of one table do. */
 struct RowMaker {
