@@ -54,7 +54,9 @@ void make_row(unsigned char *row, long n)
     be32(row, n + 1);
     be32(row + 4, 1);
     be32(row + 8, 0x800000);
-    std::snprintf(reinterpret_cast<char *>(row + 12), 9, "%08ld", n);
+    char key[32];
+    std::snprintf(key, sizeof key, "%08ld", n);
+    std::memcpy(row + 12, key, 8);
     int len = std::snprintf(reinterpret_cast<char *>(row + 20), 40, "customer %ld", n / 50);
     row[20 + len] = ' ';
     double amount = static_cast<double>(n % 97) * 1.25;
