@@ -21,6 +21,34 @@ extern int tdb_errno;
 #define E_TDB_INVALID_SESSION 518
 #define E_TDB_DB_FULL 523
 
+/* Ranges of codes, marked by entries of their own in tdberrors. */
+#define E_TDB_REFERENCE_START 600 /* referential integrity: 600-649 */
+#define E_TDB_REFERENCE_END 649
+#define E_TDB_FATAL_START 850 /* fatal errors: 850-899 */
+#define E_TDB_FATAL_END 899
+
+/* One entry of the error table. */
+struct tdb_error_entry {
+    int code;
+    const char *text;
+};
+
+/*
+ * The error table: the codes of the API with their texts, in a fixed
+ * order (a code may appear twice: a range marker, then its real entry),
+ * ended by an entry with code 0 and a null text.
+ */
+extern const struct tdb_error_entry tdberrors[];
+
+/*
+ * The text of a code: "" for 0; "database error <code - 1000>" above 1000
+ * (a native database error passed on by a driver); else the text of the
+ * first entry with that code; for a code not in the table "tdb_errno <n>"
+ * with the current value of tdb_errno. The formatted texts live in a
+ * static buffer, valid until the next call.
+ */
+const char *tdberrorstr(int code);
+
 /* tdb_errno, and setting it. */
 int tdb_get_tdb_errno(void);
 void tdb_error(int code);

@@ -1,7 +1,8 @@
 /*
  * tdb_reconfig.cpp: the reconfiguration tool tdbreconfig: command line,
  * start-up, the run loop over tables and companies, report and list files,
- * and shut-down.
+ * and shut-down; and, in a section of its own at the end, the row
+ * conversion (conversion schema, convertRow).
  *
  * main() is a checklist: pre-scan (-E, -p), API start, mode, options,
  * resources, logon, session, run loop, shut-down. Every start-up error
@@ -14,8 +15,10 @@
 #include <getopt.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -23,16 +26,21 @@
 #include <memory>
 #include <vector>
 
+#include "al_date.h"
 #include "al_env.h"
+#include "al_float.h"
 #include "al_log.h"
 #include "al_mem.h"
 #include "al_res.h"
 #include "al_version.h"
 #include "compnr.h"
+#include "qpd_dd.h"
 #include "tdb_api.h"
+#include "tdb_convert.h"
 #include "tdb_dump.h"
 #include "tdb_output.h"
 #include "tdb_util.h"
+#include "tss.h"
 
 /* ---- settings of the run ------------------------------------------------ */
 
@@ -881,4 +889,450 @@ int tdbreconfig_main(int argc, char **argv)
 
     /* 19. The lists are freed by their owners. */
     return exitCode;
+}
+
+/* ======================================================================== */
+/* ---- row conversion: the conversion schema and convertRow -------------- */
+/* ======================================================================== */
+/*
+ * A conversion pairs the stored columns that the current and the new
+ * definition of a table share by field name, and rewrites every element of
+ * such a column from its current type into its new one. Rows come from a
+ * dump in the current layout and go into the row buffer of the new table,
+ * which already holds the new default row.
+ */
+
+namespace {
+
+/* The field name: the part of a full column name behind the point. */
+const char *fieldName(const _dd_column *column)
+{
+    const char *point = std::strchr(column->name, '.');
+    return point != nullptr ? point + 1 : column->name;
+}
+
+/* A column that holds bytes of its own in the database. */
+bool isStoredColumn(const _dd_column *column)
+{
+    return column->type != TDB_COMBINED && column->type >= 1 &&
+           column->type <= TDB_MAX_TYPE &&
+           (column->flags & DD_COL_NOT_IN_DB) == 0;
+}
+
+/* Selects a dictionary mode for the life of the object. */
+class DictionaryMode {
+public:
+    explicit DictionaryMode(int mode) : previous_(get_dd_mode())
+    {
+        init_dd_mode(mode);
+    }
+    ~DictionaryMode() { init_dd_mode(previous_ == 3 ? 3 : 1); }
+    DictionaryMode(const DictionaryMode &) = delete;
+    DictionaryMode &operator=(const DictionaryMode &) = delete;
+
+private:
+    int previous_;
+};
+
+} // namespace
+
+struct ConversionSchema *createConversionSchema(const char *table)
+{
+    if (table == nullptr)
+        return nullptr;
+    const _dd_table *newTable = nullptr;
+    const _dd_table *currentTable = nullptr;
+    {
+        DictionaryMode mode(3);
+        newTable = ddtable(table);
+    }
+    if (newTable == nullptr)
+        return nullptr;
+    {
+        DictionaryMode mode(1);
+        currentTable = ddtable(table);
+    }
+    if (currentTable == nullptr)
+        return nullptr;
+
+    /* The current column paired with a column of the new definition. */
+    auto partner = [currentTable](const _dd_column *column) -> const _dd_column * {
+        if (!isStoredColumn(column))
+            return nullptr;
+        const _dd_column *current = ddcolumn_by_ddtable(currentTable, fieldName(column));
+        return current != nullptr && isStoredColumn(current) ? current : nullptr;
+    };
+    int count = 0;
+    for (int i = 0; i < newTable->nr_columns; i++)
+        count += partner(&newTable->columns[i]) != nullptr;
+
+    /* One chunk: the schema followed by its pairs. */
+    size_t size = sizeof(ConversionSchema) + static_cast<size_t>(count) * sizeof(ConversionPair);
+    auto *schema = static_cast<ConversionSchema *>(mal_allocater(size, MAL_ORDINARY));
+    if (schema == nullptr) {
+        tdb_error(E_DD_NO_MEMORY);
+        return nullptr;
+    }
+    schema->pairs = reinterpret_cast<ConversionPair *>(schema + 1);
+    schema->count = 0;
+    for (int i = 0; i < newTable->nr_columns; i++) {
+        const _dd_column *column = &newTable->columns[i];
+        if (const _dd_column *current = partner(column))
+            schema->pairs[schema->count++] = {column, current};
+    }
+    schema->defaultRow = newTable->default_row;
+    schema->dataLength = newTable->data_length;
+    schema->newTable = newTable;
+    schema->currentTable = currentTable;
+    return schema;
+}
+
+void destroyConversionSchema(struct ConversionSchema *schema)
+{
+    if (schema != nullptr)
+        mal_free(schema);
+}
+
+int findLastLeadTSSchar(const char *text, int length)
+{
+    int last = -1;
+    for (int i = 0; i < length;) {
+        if (static_cast<unsigned char>(text[i]) == 0x9B) {
+            last = i;
+            i += 4;
+        } else {
+            i += 1;
+        }
+    }
+    return last;
+}
+
+namespace {
+
+/* The largest field a text of a row can fill. */
+constexpr int kTextRoom = DD_MAX_ROW;
+
+int32_t getLong(const unsigned char *p)
+{
+    return static_cast<int32_t>(static_cast<uint32_t>(p[0]) << 24 |
+                                static_cast<uint32_t>(p[1]) << 16 |
+                                static_cast<uint32_t>(p[2]) << 8 | p[3]);
+}
+
+int16_t getShort(const unsigned char *p)
+{
+    return static_cast<int16_t>(static_cast<uint16_t>(p[0] << 8 | p[1]));
+}
+
+void putLong(unsigned char *p, int64_t value)
+{
+    auto v = static_cast<uint32_t>(value);
+    p[0] = static_cast<unsigned char>(v >> 24);
+    p[1] = static_cast<unsigned char>(v >> 16);
+    p[2] = static_cast<unsigned char>(v >> 8);
+    p[3] = static_cast<unsigned char>(v);
+}
+
+void putShort(unsigned char *p, int64_t value)
+{
+    auto v = static_cast<uint16_t>(value);
+    p[0] = static_cast<unsigned char>(v >> 8);
+    p[1] = static_cast<unsigned char>(v);
+}
+
+/* Truncation toward zero through a 32- or 16-bit integer; a result
+ * outside its range (or no number) gives the most negative value. */
+int32_t truncateTo32(double value)
+{
+    if (!(value > -2147483649.0 && value < 2147483648.0))
+        return INT32_MIN;
+    return static_cast<int32_t>(value);
+}
+
+int16_t truncateTo16(double value)
+{
+    if (!(value > -32769.0 && value < 32768.0))
+        return INT16_MIN;
+    return static_cast<int16_t>(value);
+}
+
+bool isStringType(int type) { return type == TDB_STRING || type == TDB_MBSTRING; }
+
+/* The bytes of a numeric element of a type. */
+int numericWidth(int type)
+{
+    switch (type) {
+    case TDB_BYTE: case TDB_ENUM: return 1;
+    case TDB_INTEGER: return 2;
+    case TDB_DOUBLE: return 8;
+    default: return 4;
+    }
+}
+
+/* The characters of a text element, terminated at the column's end. */
+const char *terminatedText(const unsigned char *source, int width, char *buffer)
+{
+    int n = std::clamp(width, 0, kTextRoom);
+    std::memcpy(buffer, source, static_cast<size_t>(n));
+    buffer[n] = '\0';
+    return buffer;
+}
+
+/* A source element read as an integer for an integer target. */
+int64_t integerValue(const unsigned char *source, int sourceType, int width,
+                     int targetType, char *buffer)
+{
+    switch (sourceType) {
+    case TDB_BYTE: case TDB_ENUM:
+        return source[0];
+    case TDB_INTEGER:
+        return getShort(source);
+    case TDB_LONG: case TDB_TEXT: case TDB_LONG_V: case TDB_SET:
+    case TDB_DATE: case TDB_TIME:
+        return getLong(source);
+    case TDB_FLOAT:
+        return truncateTo32(float_out(source));
+    case TDB_DOUBLE:
+        if (targetType == TDB_BYTE || targetType == TDB_ENUM ||
+            targetType == TDB_INTEGER)
+            return truncateTo16(double_out(source));
+        return truncateTo32(double_out(source));
+    case TDB_STRING: case TDB_MBSTRING: {
+        /* A long holds 32 bits where the rows were made: clamp like it. */
+        long value = std::strtol(terminatedText(source, width, buffer), nullptr, 10);
+        return std::clamp<long>(value, INT32_MIN, INT32_MAX);
+    }
+    default:
+        return 0;
+    }
+}
+
+/* A source element read as a floating-point number. */
+double floatValue(const unsigned char *source, int sourceType, int width,
+                  char *buffer)
+{
+    switch (sourceType) {
+    case TDB_FLOAT:
+        return float_out(source);
+    case TDB_DOUBLE:
+        return double_out(source);
+    case TDB_STRING: case TDB_MBSTRING:
+        return std::strtod(terminatedText(source, width, buffer), nullptr);
+    default:
+        return static_cast<double>(integerValue(source, sourceType, width,
+                                                TDB_LONG, buffer));
+    }
+}
+
+/* A text element as the date and time readers take it: the characters up
+ * to the column's end without the padding blanks. */
+const char *unpaddedText(const unsigned char *source, int width, char *buffer)
+{
+    terminatedText(source, width, buffer);
+    size_t n = std::strlen(buffer);
+    while (n > 0 && buffer[n - 1] == ' ')
+        buffer[--n] = '\0';
+    return buffer;
+}
+
+/* Writes one numeric, date or time element. */
+void writeNumber(unsigned char *target, int targetType,
+                 const unsigned char *source, int sourceType, int sourceWidth,
+                 char *buffer)
+{
+    if (targetType == TDB_FLOAT || targetType == TDB_DOUBLE) {
+        double value = floatValue(source, sourceType, sourceWidth, buffer);
+        if (targetType == TDB_FLOAT)
+            float_in(static_cast<float>(value), target);
+        else
+            double_in(value, target);
+        return;
+    }
+    int64_t value;
+    if (targetType == TDB_DATE && sourceType == TDB_TIME) {
+        value = convert_UTC_to_DATE(getLong(source));
+    } else if (targetType == TDB_DATE && isStringType(sourceType)) {
+        value = str_to_date(unpaddedText(source, sourceWidth, buffer), "DDMMYYYY");
+        value = std::max<int64_t>(value, 0);
+    } else if (targetType == TDB_TIME && sourceType == TDB_DATE) {
+        value = convert_DATE_to_UTC(getLong(source));
+    } else if (targetType == TDB_TIME && isStringType(sourceType)) {
+        value = str_to_utctime(terminatedText(source, sourceWidth, buffer));
+        value = std::max<int64_t>(value, 0);
+    } else {
+        value = integerValue(source, sourceType, sourceWidth, targetType, buffer);
+    }
+    switch (targetType) {
+    case TDB_BYTE: case TDB_ENUM:
+        target[0] = static_cast<unsigned char>(value);
+        break;
+    case TDB_INTEGER:
+        putShort(target, value);
+        break;
+    default:
+        putLong(target, value);
+        break;
+    }
+}
+
+/* Writes one text element of width W with the new domain's placement and
+ * case attributes. */
+void writeText(unsigned char *target, int targetType, int W,
+               const _dd_domain *domain, const unsigned char *source,
+               int sourceType, int sourceWidth, char *buffer)
+{
+    const char *text = buffer;
+    int L = 0;
+    switch (sourceType) {
+    case TDB_BYTE: case TDB_ENUM:
+        L = std::snprintf(buffer, kTextRoom, "%d", source[0]);
+        break;
+    case TDB_INTEGER:
+        L = std::snprintf(buffer, kTextRoom, "%d", getShort(source));
+        break;
+    case TDB_LONG: case TDB_TEXT: case TDB_LONG_V: case TDB_SET:
+        L = std::snprintf(buffer, kTextRoom, "%d", getLong(source));
+        break;
+    case TDB_FLOAT:
+        double_to_str(float_out(source), 6, buffer, W);
+        L = static_cast<int>(std::strlen(buffer));
+        break;
+    case TDB_DOUBLE:
+        double_to_str(double_out(source), 15, buffer, W);
+        L = static_cast<int>(std::strlen(buffer));
+        break;
+    case TDB_STRING: case TDB_MBSTRING:
+        text = reinterpret_cast<const char *>(source);
+        L = sourceWidth;
+        break;
+    case TDB_DATE:
+        L = format_date(getLong(source), "DDMMYYYY", buffer);
+        break;
+    case TDB_TIME: {
+        int year, month, day, hour, minute, second;
+        if (al_unpack_utc(getLong(source), &year, &month, &day, &hour, &minute,
+                          &second) == 0)
+            L = std::snprintf(buffer, kTextRoom, "%.2d%.2d%.2d%.2d%.2d%.4d", hour,
+                              minute, second, day, month, year);
+        break;
+    }
+    case TDB_RAW:
+        std::memset(buffer, ' ', static_cast<size_t>(W));
+        L = W;
+        break;
+    default:
+        break;
+    }
+
+    /* Never split a four-byte character at the end of the field. */
+    if (sourceType == TDB_MBSTRING && targetType == TDB_MBSTRING && L > W) {
+        bool leadNearEnd = false;
+        for (int i = W - 3; i <= W - 1; i++)
+            if (i >= 0 && static_cast<unsigned char>(text[i]) == 0x9B)
+                leadNearEnd = true;
+        if (leadNearEnd) {
+            int k = findLastLeadTSSchar(text, W);
+            if (k != -1 && k >= W - 3)
+                L = k;
+        }
+    }
+
+    char *field = reinterpret_cast<char *>(target);
+    switch (domain != nullptr ? domain->attr : 0) {
+    case 'l':
+        lcpystr(field, text, W, L);
+        break;
+    case 'c':
+        ccpystr(field, text, W, L);
+        break;
+    case 'r':
+        rcpystr(field, text, W, L);
+        break;
+    default: {
+        int m = std::min(L, W);
+        std::memmove(field, text, static_cast<size_t>(m));
+        std::memset(field + m, ' ', static_cast<size_t>(W - m));
+        break;
+    }
+    }
+
+    char caseAttr = domain != nullptr ? static_cast<char>(domain->word.value) : 0;
+    if (caseAttr == 'l' || caseAttr == 'u') {
+        bool upper = caseAttr == 'u';
+        if (targetType == TDB_STRING) {
+            if (upper)
+                TssAsciiStringNToUpper(field, W);
+            else
+                TssAsciiStringNToLower(field, W);
+        } else {
+            TssStringConvertCase(field, W, upper ? 1 : 0);
+        }
+    }
+}
+
+/* Writes one raw element of width W (zero padded). */
+void writeRaw(unsigned char *target, int W, const unsigned char *source,
+              int sourceType, int sourceWidth)
+{
+    int m = 0;
+    if (isStringType(sourceType) || sourceType == TDB_RAW) {
+        m = std::min(sourceWidth, W);
+        std::memmove(target, source, static_cast<size_t>(m));
+    }
+    std::memset(target + m, 0, static_cast<size_t>(W - m));
+}
+
+/* The byte width of one element: its domain's width. */
+int elementWidth(const _dd_column *column)
+{
+    if (column->domain != nullptr && column->domain->width > 0)
+        return column->domain->width;
+    return column->elements > 0 ? column->length / column->elements : column->length;
+}
+
+} // namespace
+
+void convertRow(const unsigned char *source, unsigned char *target,
+                const struct ConversionSchema *schema)
+{
+    if (source == nullptr || target == nullptr || schema == nullptr)
+        return;
+    char buffer[kTextRoom + 1];
+    for (int i = 0; i < schema->count; i++) {
+        const _dd_column *to = schema->pairs[i].newColumn;
+        const _dd_column *from = schema->pairs[i].currentColumn;
+        int targetType = to->type;
+        int sourceType = from->type;
+        if (targetType == TDB_COMBINED || targetType < 1 || targetType > TDB_MAX_TYPE)
+            continue;
+        if (sourceType == TDB_COMBINED)
+            continue;
+        int sourceWidth = elementWidth(from);
+        int targetWidth = elementWidth(to);
+        if (sourceWidth <= 0 || targetWidth <= 0 || targetWidth > kTextRoom)
+            continue;
+        /* A numeric element never writes past its column. */
+        int writeWidth = isStringType(targetType) || targetType == TDB_RAW
+                             ? targetWidth
+                             : std::max(targetWidth, numericWidth(targetType));
+        int readWidth = isStringType(sourceType) || sourceType == TDB_RAW
+                            ? sourceWidth
+                            : std::max(sourceWidth, numericWidth(sourceType));
+        int n = std::min(from->elements, to->elements);
+        n = std::min(n, std::min(from->length / readWidth, to->length / writeWidth));
+
+        const unsigned char *s = source + from->offset;
+        unsigned char *t = target + to->offset;
+        for (int e = 0; e < n; e++) {
+            if (isStringType(targetType))
+                writeText(t, targetType, targetWidth, to->domain, s, sourceType,
+                          sourceWidth, buffer);
+            else if (targetType == TDB_RAW)
+                writeRaw(t, targetWidth, s, sourceType, sourceWidth);
+            else
+                writeNumber(t, targetType, s, sourceType, sourceWidth, buffer);
+            s += sourceWidth;
+            t += targetWidth;
+        }
+    }
 }

@@ -73,4 +73,59 @@ unsigned int tdbreconfig_session_id(void);
 /* Test support: every setting of the run back to its default. */
 void tdbreconfig_reset(void);
 
+/* ---- row conversion ------------------------------------------------------ */
+
+struct _dd_column;
+struct _dd_table;
+
+/* One column kept by a conversion: the same field name in both layouts. */
+struct ConversionPair {
+    const struct _dd_column *newColumn;     /* in the new dictionary */
+    const struct _dd_column *currentColumn; /* in the current dictionary */
+};
+
+/*
+ * How rows of a table move from the current into the new layout: one pair
+ * for every stored, non-combined column of the new definition whose field
+ * name the current definition has as a stored, non-combined column too, in
+ * the new definition's column order (sorted by field name).
+ */
+struct ConversionSchema {
+    struct ConversionPair *pairs;
+    int count;
+    const unsigned char *defaultRow;          /* the new table's default row */
+    unsigned short dataLength;                /* the new table's data length */
+    const struct _dd_table *newTable;         /* the two definitions */
+    const struct _dd_table *currentTable;
+};
+
+/*
+ * Reads the table (8-character code) in the new and in the current
+ * dictionary and pairs their columns. The dictionary mode in force is
+ * restored before returning (the current one when none was selected).
+ * Returns a schema to free with destroyConversionSchema, or null when a
+ * definition is missing (tdb_errno as the dictionary set it: 512 or 513).
+ * The definitions and the default row belong to the dictionary.
+ */
+struct ConversionSchema *createConversionSchema(const char *table);
+/* Frees a schema (null is ignored). */
+void destroyConversionSchema(struct ConversionSchema *schema);
+
+/*
+ * Converts one row: source in the current layout (the current data
+ * length), target in the new layout, already holding the new default row.
+ * Only the paired columns are written, element by element up to the
+ * smaller element count. Never fails: values that cannot be represented
+ * become 0, blanks or a cut text. Allocates nothing.
+ */
+void convertRow(const unsigned char *source, unsigned char *target,
+                const struct ConversionSchema *schema);
+
+/*
+ * The offset of the last four-byte TSS character (lead byte 0x9B) that
+ * begins within the first length bytes of text, walking the characters
+ * from the start; -1 when there is none.
+ */
+int findLastLeadTSSchar(const char *text, int length);
+
 #endif

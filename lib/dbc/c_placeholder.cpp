@@ -1,20 +1,18 @@
 /*
  * c_placeholder.cpp: stand-ins for the tdb API lifecycle (init, logon,
- * transactions, logoff) and the company-number mapping, which the tool
- * already calls. They keep the real names, signatures and error numbers
- * and do the least that is correct: no driver is started, every company
- * maps to itself unless a test says otherwise. The file goes when the
- * API lifecycle and the company mapping land.
+ * transactions, logoff), which the tool already calls. They keep the real
+ * names, signatures and error numbers and do the least that is correct:
+ * no driver is started. The file goes when the API lifecycle lands.
  */
-#include <map>
+#include <cstdio>
 
 #include "al_env.h"
 #include "al_log.h"
 #include "al_user.h"
 #include "qpd_dd.h"
 #include "tss.h"
-#include "c_placeholder.h"
-#include "compnr.h"
+#include "c_commu.h"
+#include "c_state.h"
 #include "tdb_api.h"
 
 static bool logged_on = false;
@@ -43,12 +41,14 @@ int tdb_init_api(const char *progname, int progname_mode, int /*attach_shm*/,
     return 0;
 }
 
-int tdb_logon(const char * /*client*/)
+int tdb_logon(const char *client)
 {
     if (logged_on) {
         tdb_errno = 502;
         return -1;
     }
+    snprintf(tdb_info.client, sizeof tdb_info.client, "%s", client ? client : "");
+    tdb_init_commu();
     logged_on = true;
     return 0;
 }
@@ -68,6 +68,7 @@ int tdb_logoff(void)
 void tdb_disable_references(void)
 {
     references_disabled = true;
+    tdb_info.references_disabled = 1;
 }
 
 unsigned int tdb_start_session(const char * /*name*/)
@@ -90,34 +91,4 @@ int tdb_stop_session(unsigned int trans_id)
     }
     trans_in_use[trans_id] = false;
     return 0;
-}
-
-/* ---- company mapping ---------------------------------------------------- */
-
-struct CompnrData {
-    std::map<int, int> logic_to_physic;
-};
-
-static CompnrData test_mapping;
-
-void compnr_placeholder_map(int logical, int physical)
-{
-    if (logical < 0)
-        test_mapping.logic_to_physic.clear();
-    else
-        test_mapping.logic_to_physic[logical] = physical;
-}
-
-CompnrData *compnrGetCompnrData(const char * /*table*/)
-{
-    return test_mapping.logic_to_physic.empty() ? CompnrNoMapping
-                                                : &test_mapping;
-}
-
-int compnrLogicToPhysic(CompnrData *data, int logical)
-{
-    if (data == CompnrNoMapping)
-        return logical;
-    auto it = data->logic_to_physic.find(logical);
-    return it == data->logic_to_physic.end() ? logical : it->second;
 }

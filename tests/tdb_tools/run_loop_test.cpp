@@ -6,13 +6,15 @@
  */
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "al_env.h"
 #include "al_mem.h"
 #include "al_stream.h"
-#include "c_placeholder.h"
+#include "compnr.h"
 #include "ds_list.h"
 #include "run_program.h"
 #include "tdb_api.h"
@@ -51,13 +53,27 @@ int answeringHook(int /*runMode*/, const char *table, int compnr, int *alterKind
     return it->second.result;
 }
 
+/*
+ * Puts a company-number mapping file with this text into the root (an
+ * empty text removes it) and lets the next lookup read it.
+ */
+void useMappingFile(const std::string &text)
+{
+    const std::string name = std::string("lib/compnr") + get_release();
+    if (text.empty())
+        std::filesystem::remove(std::string(get_tse()) + "/" + name);
+    else
+        tdbtest::TempDir::writeAt(get_tse(), name, text);
+    compnrClientReset();
+}
+
 class RunLoop : public testing::Test {
 protected:
     void SetUp() override
     {
         tdbreconfig_reset();
         tdb_output_reset();
-        compnr_placeholder_map(-1, -1);
+        useMappingFile("");
         answers.clear();
         calls.clear();
         tdb_errno = 0;
@@ -69,7 +85,7 @@ protected:
         destroyListAndElements(tables);
         destroyListAndElements(companies);
         tdb_placeholder_set_hook(nullptr);
-        compnr_placeholder_map(-1, -1);
+        useMappingFile("");
         tdbreconfig_reset();
     }
     void addTables(std::initializer_list<const char *> names)
@@ -229,7 +245,7 @@ TEST_F(RunLoop, FailedPairStillCountsAsProcessed)
 TEST_F(RunLoop, MappedCompaniesShareOnePhysicalTable)
 {
     tdb_placeholder_set_hook(answeringHook);
-    compnr_placeholder_map(113, 112);
+    useMappingFile("db:112:113\n");
     addTables({"dbtst100"});
     addCompanies({113, 112});
     EXPECT_EQ(run(RUN_CHECK), 0);
@@ -244,15 +260,14 @@ TEST_F(RunLoop, MappedCompaniesShareOnePhysicalTable)
 
 TEST_F(RunLoop, MappingNoteIsFollowedByTheStepMessage)
 {
-    compnr_placeholder_map(113, 112);
+    useMappingFile("db:112:113\n");
     addTables({"dbtst100"});
     addCompanies({112, 113});
     EXPECT_EQ(run(RUN_CHECK), 0);
     EXPECT_EQ(reportText,
               "dbtst100112 C0 0 No reconfiguration is required\n"
               "dbtst100113 C0 0 Compnr 113 mapped to 112. 112 Already Processed!\n");
-    compnr_placeholder_map(-1, -1);
-    compnr_placeholder_map(114, 112);
+    useMappingFile("db:112:114\n");
     destroyListAndElements(companies);
     companies = dsListCreate();
     addCompanies({114});
@@ -295,7 +310,7 @@ protected:
 TEST_F(CompatRunLoop, MappedCompanyIsRefusedButNotFailed)
 {
     tdb_placeholder_set_hook(answeringHook);
-    compnr_placeholder_map(113, 112);
+    useMappingFile("db:112:113\n");
     addTables({"dbtst100"});
     addCompanies({113});
     EXPECT_EQ(run(RUN_RECONFIGURE), 0);

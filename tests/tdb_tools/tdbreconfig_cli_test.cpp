@@ -1534,6 +1534,88 @@ TEST_F(DriverType, ReorganizeAlsoInitialisesTheDriver)
                      "Error: init_driver failed\n");
 }
 
+/* ======================================================================== */
+/* Company-number mapping: ${TSE}/lib/compnr6.2                             */
+/* ======================================================================== */
+
+class CompanyMapping : public CliTest {
+protected:
+    void writeMapping(const std::string &text) const { dir_.write("lib/compnr6.2", text); }
+};
+
+TEST_F(CompanyMapping, MappedCompaniesAreProcessedOnceUnderTheirPhysicalNumber)
+{
+    writeMapping("# package db: 113 and 114 are stored as 112\n"
+                 "db:112:113,114\n");
+    RunResult r = run({"-c", "-N", "dbtst100", "-C", "112-114", "-R", "report"});
+    EXPECT_EQ(r.exit_code, 0);
+    const std::string skipped113 = "Compnr 113 mapped to 112. 112 Already Processed!";
+    const std::string skipped114 = "Compnr 114 mapped to 112. 112 Already Processed!";
+    EXPECT_EQ(r.err, kHeader + row("dbtst100112", kNoReconfig) +
+                         row("dbtst100113", skipped113) +
+                         row("dbtst100114", skipped114));
+    EXPECT_EQ(dir_.read("report"),
+              reportLine("dbtst100112", "C0", 0, kNoReconfig) +
+                  reportLine("dbtst100113", "C0", 0, skipped113) +
+                  reportLine("dbtst100114", "C0", 0, skipped114));
+}
+
+TEST_F(CompanyMapping, LogicalCompanyFirstProcessesThePhysicalTable)
+{
+    writeMapping("db:112:113\n");
+    RunResult r = run({"-c", "-N", "dbtst100", "-C", "113", "112", "-R", "report"});
+    EXPECT_EQ(r.exit_code, 0);
+    const std::string note = "Compnr 113 mapped to 112. Processing 112...";
+    EXPECT_EQ(r.err, kHeader + row("dbtst100113", note + kNoReconfig) +
+                         row("dbtst100112", "Already Processed!"));
+    EXPECT_EQ(dir_.read("report"),
+              reportLine("dbtst100113", "C0", 0, note + kNoReconfig) +
+                  reportLine("dbtst100112", "C0", 0, "Already Processed!"));
+}
+
+TEST_F(CompanyMapping, TableSpecificationCoversOnlyThatTable)
+{
+    writeMapping("dbtst120:112:113\n");
+    RunResult r = run({"-N", "dbtst100", "dbtst120", "-C", "113"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.err, kHeader + row("dbtst100113") +
+                         row("dbtst120113", "Compnr 113 mapped to 112. Processing 112..."));
+}
+
+TEST_F(CompanyMapping, CompatibilityModeRefusesMappedCompanies)
+{
+    makeLogDir();
+    writeMapping("db:112:113\n");
+    RunResult r = runCompat({"-o", "ok.lst", "-e", "failed.lst", "-N", "dbtst100",
+                             "-C", "112", "113"});
+    EXPECT_EQ(r.exit_code, 0);
+    const std::string refusal = "Unallowed (logical) compnr 113 (physical 112) for reconfig";
+    EXPECT_EQ(r.err, kHeader + row("dbtst100112") + row("dbtst100113", refusal));
+    EXPECT_EQ(dir_.read("log/reconfig_report"),
+              reportLine("dbtst100112", "R0", 0) +
+                  reportLine("dbtst100113", "R0", 0, refusal));
+    EXPECT_EQ(dir_.read("ok.lst"), "dbtst100112\ndbtst100113\n");
+    EXPECT_FALSE(dir_.exists("failed.lst"));
+}
+
+TEST_F(CompanyMapping, InconsistentMappingIsLoggedAndIgnored)
+{
+    makeLogDir();
+    writeMapping("db:112:113\n"
+                 "db:113:114\n");
+    RunResult r = run({"-N", "dbtst100", "-C", "113", "114"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.err, kHeader + row("dbtst100113") + row("dbtst100114"))
+        << "every company is its own physical company";
+    const std::string log = dir_.read("log/log.tdbreconfig");
+    EXPECT_NE(log.find("keyword: Inconsistent company mapping"), std::string::npos) << log;
+    EXPECT_NE(log.find("Company mapping $TSE/lib/compnr6.2 will be ignored."),
+              std::string::npos);
+    EXPECT_NE(log.find("db:113:114 (phys = 113, log = 114):"), std::string::npos);
+    EXPECT_NE(log.find("physical company number already used as a logical company."),
+              std::string::npos);
+}
+
 } // namespace
 
 /* ======================================================================== */

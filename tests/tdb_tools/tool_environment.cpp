@@ -1,13 +1,15 @@
 /*
  * tool_environment.cpp: the software environment the in-process tests of
  * the tool run in: a private TSE with a superuser's file and the package
- * combination of the current development tools, set before any test runs
+ * combination of the current development tools and the demo dictionary
+ * (package "db", for the row-conversion tests), set before any test runs
  * (the runtime layer caches the root on first use).
  */
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 #include "run_program.h"
 
@@ -19,7 +21,8 @@ public:
     {
         dir_ = std::make_unique<tdbtest::TempDir>();
         dir_->write("lib/user/u/utester", "usertype: S\npacc: std\n");
-        dir_->write("lib/fd6.2.std", "tt tools/tt7.6_a\n");
+        dir_->write("lib/fd6.2.std", std::string("tt tools/tt7.6_a\ndb ") +
+                                          TOOLS_DEMO_TSE + "/appl/db6.2\n");
         dir_->write("log/.keep", "");
         setenv("TSE", dir_->path().c_str(), 1);
         setenv("USER", "tester", 1);
