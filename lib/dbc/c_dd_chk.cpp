@@ -257,8 +257,11 @@ void set_failure_message(const _dd_column *column, const unsigned char *value, i
     }
 }
 
-/* check_column_in_rowbuf without the null guards of the interface. */
-int check_column(const _dd_column *column, const unsigned char *row, int depth)
+/* check_column_in_rowbuf without the null guards of the interface; the
+ * row buffer holds limit bytes. A column not stored in the database may
+ * lie behind the row length of its table: it is not part of such a row
+ * buffer and is not checked. */
+int check_column(const _dd_column *column, const unsigned char *row, int depth, int limit)
 {
     if (column->type == TDB_COMBINED) {
         /* A dictionary cannot make a combined column its own part; the
@@ -266,7 +269,7 @@ int check_column(const _dd_column *column, const unsigned char *row, int depth)
         if (column->parts == nullptr || depth > 64)
             return 1;
         for (_dd_column *const *part = column->parts; *part != nullptr; ++part)
-            if (!check_column(*part, row, depth + 1))
+            if (!check_column(*part, row, depth + 1, limit))
                 return 0;
         return 1;
     }
@@ -274,6 +277,8 @@ int check_column(const _dd_column *column, const unsigned char *row, int depth)
     if (domain == nullptr)
         return 1;
     int elements = column->elements > 1 ? column->elements : 1;
+    if (column->offset + elements * width_of(domain) > limit)
+        return 1;
     const unsigned char *value = row + column->offset;
     for (int e = 0; e < elements; ++e) {
         if (!check_one_value(column, value))
@@ -503,7 +508,7 @@ int check_column_in_rowbuf(const struct _dd_column *column, const unsigned char 
 {
     if (column == nullptr || row == nullptr)
         return 1;
-    return check_column(column, row, 0);
+    return check_column(column, row, 0, DD_MAX_ROW);
 }
 
 int tdb_dd_check_column(const struct _dd_column *column, const unsigned char *row)
@@ -521,7 +526,7 @@ int tdb_dd_check(const struct _dd_table *table, const unsigned char *row)
     if (!tdb_dd_check_enabled() || table == nullptr || row == nullptr)
         return 1;
     for (int i = 0; i < table->nr_columns; ++i) {
-        if (!check_column_in_rowbuf(&table->columns[i], row)) {
+        if (!check_column(&table->columns[i], row, 0, table->row_length)) {
             log_message();
             return 0;
         }
@@ -534,7 +539,7 @@ const char *tdb_domain_check(const struct _dd_table *table, const unsigned char 
     if (table == nullptr || row == nullptr)
         return nullptr;
     for (int i = 0; i < table->nr_columns; ++i)
-        if (!check_column_in_rowbuf(&table->columns[i], row))
+        if (!check_column(&table->columns[i], row, 0, table->row_length))
             return table->columns[i].name;
     return nullptr;
 }

@@ -152,6 +152,9 @@ struct DomainDraft {
 
 void build_enum_lists(DomainDraft &d, std::map<std::string, const char *> &shared)
 {
+    /* The word of an enum or set domain is the head of its lists, whatever
+     * a DIV or CO line stored there while the type was another one. */
+    d.domain.word.enums = nullptr;
     _dd_enum_list **tail = &d.domain.word.enums;
     for (size_t lang = 0; lang < d.languages.size(); lang++) {
         auto *list = static_cast<_dd_enum_list *>(alloc_zeroed(sizeof(_dd_enum_list)));
@@ -522,8 +525,12 @@ void build_table(_dd_table *table, TableDraft &draft)
     }
     table->data_length = static_cast<unsigned short>(data_length);
     table->row_length = static_cast<unsigned short>(data_length + 6);
-    table->default_row = static_cast<unsigned char *>(alloc_zeroed(table->row_length));
-    memcpy(table->default_row, scratch.data(), table->row_length);
+    /* Columns not stored in the database may lie behind the row length:
+     * the default row has room for them too, so that every column of the
+     * table can be read from it. */
+    size_t default_size = std::max<size_t>(table->row_length, static_cast<size_t>(running));
+    table->default_row = static_cast<unsigned char *>(alloc_zeroed(default_size));
+    memcpy(table->default_row, scratch.data(), default_size);
     table->nr_keys = static_cast<unsigned char>(nk);
 
     /* Extra columns, and one index pseudo-column per key named by its number. */
@@ -807,6 +814,11 @@ void link_references(_dd_table *table)
 
 } // namespace
 
+/* The table record of the last failed load, used again by the next. */
+static _dd_table *spare_table;
+
+void forget_spare_table() { spare_table = nullptr; }
+
 _dd_table *load_table(const char *code)
 {
     std::string plain = std::string("F_BRDD:d") + std::string(code, 8);
@@ -827,9 +839,8 @@ _dd_table *load_table(const char *code)
     sp.reset();
 
     /* A record left by a failed load is used again. */
-    static _dd_table *spare;
-    _dd_table *table = spare ? spare : static_cast<_dd_table *>(alloc_zeroed(sizeof(_dd_table)));
-    spare = nullptr;
+    _dd_table *table = spare_table ? spare_table : static_cast<_dd_table *>(alloc_zeroed(sizeof(_dd_table)));
+    spare_table = nullptr;
     if (!table) {
         set_error(E_DD_NO_MEMORY);
         return nullptr;
@@ -861,7 +872,7 @@ _dd_table *load_table(const char *code)
         if (!(dd_info.flags & DD_GLOBAL))
             for (void *p : made)
                 mal_free(p);
-        spare = table;
+        spare_table = table;
         return nullptr;
     }
     link_references(table);

@@ -684,6 +684,8 @@ struct Table {
         table.columns = cols.data();
         table.nr_columns = static_cast<short>(cols.size());
         snprintf(table.code, sizeof table.code, "qadd_200");
+        table.data_length = 34;
+        table.row_length = 40;
         row.assign(40, 0);
         put_be(row.data(), 17, 4);
         for (int e = 0; e < 3; ++e)
@@ -792,6 +794,30 @@ TEST_F(RowChecks, SwitchOffPassesEveryRow)
     user_info.domaincheck = 7;
     EXPECT_EQ(tdb_dd_check_enabled(), 7);
     EXPECT_EQ(tdb_dd_check(&t.table, t.row.data()), 0);
+}
+
+TEST_F(RowChecks, ColumnsBehindTheRowLengthAreNotInTheRow)
+{
+    /* id (long, mandatory) at 0 is stored; calc (long, mandatory, not in
+     * the database) at 8 reaches behind the row length of 10: it is not
+     * part of the table's row buffers. */
+    Domain dlong(TDB_LONG, 4);
+    std::vector<_dd_column> cols;
+    cols.push_back(column("qadd_300.calc", dlong, 8, DD_COL_MANDATORY | DD_COL_NOT_IN_DB));
+    cols.push_back(column("qadd_300.id", dlong, 0, DD_COL_MANDATORY));
+    _dd_table table{};
+    table.columns = cols.data();
+    table.nr_columns = 2;
+    table.data_length = 4;
+    table.row_length = 10;
+    /* Exactly the row length: a read behind it would be caught. */
+    std::vector<unsigned char> row(10, 0);
+    put_be(row.data(), 5, 4);
+    EXPECT_EQ(tdb_dd_check(&table, row.data()), 1);
+    EXPECT_EQ(tdb_domain_check(&table, row.data()), nullptr);
+    /* A column within the row is checked as usual. */
+    cols[0].offset = 4;
+    EXPECT_STREQ(tdb_domain_check(&table, row.data()), "qadd_300.calc");
 }
 
 TEST_F(RowChecks, TypesWithoutChecksPass)
