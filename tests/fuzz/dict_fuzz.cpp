@@ -74,6 +74,14 @@ void exercise_table(const _dd_table *t)
         if (c.type == TDB_COMBINED) {
             for (_dd_column *const *p = c.parts; p != nullptr && *p != nullptr; ++p)
                 check(in_array(t, *p));
+            /* A combined column starts where its first stored part does. */
+            if ((c.flags & DD_COL_INDEX) == 0 && c.parts != nullptr && c.parts[0] != nullptr) {
+                const _dd_column *first = c.parts[0];
+                while (first->type == TDB_COMBINED && first->parts != nullptr && first->parts[0] != nullptr &&
+                       (first->flags & DD_COL_INDEX) == 0)
+                    first = first->parts[0];
+                check(c.offset == first->offset);
+            }
         } else {
             check(c.domain != nullptr);
         }

@@ -41,6 +41,62 @@ TEST_F(MalformedDomains, TypeChangedToEnumAfterDivHasOnlyItsLists)
     });
 }
 
+using MalformedTables = DictTest;
+
+std::string field17(const std::string &name)
+{
+    std::string f = name;
+    f.resize(17, ' ');
+    return f;
+}
+
+/* A table whose combined column "a" is made of "b", and "b" of "a". */
+TEST_F(MalformedTables, CombinedColumnThatIsItsOwnPartIsRefused)
+{
+    write_qa("dqaxxx191", "F\n:N    qaxxx191.id\n:DO   qaDom.long\n"
+                          "F\n:N    qaxxx191.aa\n:C    " + field17("qaxxx191.bb") + "qaxxx191.id\n"
+                          "F\n:N    qaxxx191.bb\n:C    " + field17("qaxxx191.id") + "qaxxx191.aa\n");
+    write_qa("dqaxxx192", "F\n:N    qaxxx192.id\n:DO   qaDom.long\n"
+                          "F\n:N    qaxxx192.self\n:C    qaxxx192.self\n");
+    Recorder rec;
+    qpd_clear_errno();
+    rec.errors.clear();
+    EXPECT_EQ(ddtable("qaxxx191"), nullptr);
+    EXPECT_EQ(qpd_get_errno(), E_DD_ERROR);
+    EXPECT_TRUE(rec.logged("combined column qaxxx191.aa is part of itself or nested deeper than 32 levels"));
+    EXPECT_EQ(ddtable_local("qaxxx191"), nullptr);
+    EXPECT_EQ(ddtable("qaxxx192"), nullptr);
+    EXPECT_EQ(qpd_get_errno(), E_DD_ERROR);
+    EXPECT_TRUE(rec.logged("combined column qaxxx192.self is part of itself or nested deeper than 32 levels"));
+    EXPECT_EQ(ddtable_local("qaxxx192"), nullptr);
+}
+
+/* A chain of 32 combined columns over one stored column loads; a chain
+ * of 33 does not. */
+TEST_F(MalformedTables, CombinedNestingIsBounded)
+{
+    auto chain = [](const std::string &code, int levels) {
+        std::string text = "F\n:N    " + code + ".c0\n:DO   qaDom.long\n";
+        for (int i = 1; i < levels; ++i)
+            text += "F\n:N    " + code + ".c" + std::to_string(i) + "\n:C    " + code + ".c" +
+                    std::to_string(i - 1) + "\n";
+        return text;
+    };
+    write_qa("dqaxxx193", chain("qaxxx193", 33));
+    write_qa("dqaxxx194", chain("qaxxx194", 34));
+    const _dd_table *ok = ddtable("qaxxx193");
+    ASSERT_NE(ok, nullptr);
+    const _dd_column *top = ddcolumn_by_ddtable(ok, "c32");
+    ASSERT_NE(top, nullptr);
+    EXPECT_EQ(top->type, TDB_COMBINED);
+    EXPECT_EQ(top->length, 4);
+    EXPECT_EQ(top->offset, 0);
+    Recorder rec;
+    EXPECT_EQ(ddtable("qaxxx194"), nullptr);
+    EXPECT_EQ(qpd_get_errno(), E_DD_ERROR);
+    EXPECT_EQ(ddtable_local("qaxxx194"), nullptr);
+}
+
 using RowLayout = DictTest;
 
 /* Columns not stored in the database take their place in the row, but the
