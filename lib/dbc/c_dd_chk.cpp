@@ -4,6 +4,7 @@
  * width), their reason texts and messages, and the registration of the
  * range-expression compiler with the dictionary.
  */
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdint>
@@ -205,6 +206,27 @@ int measured_length(const char *address, int w)
     return end == std::string_view::npos ? 0 : static_cast<int>(end + 1);
 }
 
+/* The bytes a number value of a type is read from (0 for the others). */
+int value_size(int type)
+{
+    switch (type) {
+    case TDB_BYTE:
+    case TDB_ENUM:
+        return 1;
+    case TDB_INTEGER:
+        return 2;
+    case TDB_LONG:
+    case TDB_FLOAT:
+    case TDB_DATE:
+    case TDB_TIME:
+        return 4;
+    case TDB_DOUBLE:
+        return 8;
+    default:
+        return 0;
+    }
+}
+
 /* Sets the message of a failing value by the column's type. */
 void set_failure_message(const _dd_column *column, const unsigned char *value, int reason)
 {
@@ -277,7 +299,10 @@ int check_column(const _dd_column *column, const unsigned char *row, int depth, 
     if (domain == nullptr)
         return 1;
     int elements = column->elements > 1 ? column->elements : 1;
-    if (column->offset + elements * width_of(domain) > limit)
+    /* A damaged domain may give a number type a shorter width than the
+     * bytes its value is read from: the last value must fit too. */
+    int last_end = (elements - 1) * width_of(domain) + std::max(width_of(domain), value_size(column->type));
+    if (column->offset + last_end > limit)
         return 1;
     const unsigned char *value = row + column->offset;
     for (int e = 0; e < elements; ++e) {

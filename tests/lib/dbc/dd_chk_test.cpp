@@ -818,6 +818,14 @@ TEST_F(RowChecks, ColumnsBehindTheRowLengthAreNotInTheRow)
     /* A column within the row is checked as usual. */
     cols[0].offset = 4;
     EXPECT_STREQ(tdb_domain_check(&table, row.data()), "qadd_300.calc");
+    /* A double whose damaged domain says 2 bytes still reads 8: at offset
+     * 4 of a 10-byte row it would read past the row, so it is skipped. */
+    Domain shortd(TDB_DOUBLE, 2);
+    cols[0] = column("qadd_300.calc", shortd, 4, DD_COL_MANDATORY);
+    EXPECT_EQ(tdb_domain_check(&table, row.data()), nullptr);
+    cols[0].offset = 2;
+    row.assign(10, 0);
+    EXPECT_STREQ(tdb_domain_check(&table, row.data()), "qadd_300.calc");
 }
 
 TEST_F(RowChecks, TypesWithoutChecksPass)
