@@ -109,6 +109,14 @@ char *TssStringChr(const char *s, int len, TSSwchar wc);
  * above, else 0. */
 int TssIsASCII(const char *s, int n);
 
+/* Display columns of the first len bytes of s (len < 0: up to the
+ * terminator, which also ends the text earlier): one per one-byte
+ * character; for a four-byte character with a code point, two for wide and
+ * full-width East Asian characters, none for combining and zero-width
+ * characters, else one. An incomplete character at the end is not
+ * counted. A null s gives 0. */
+int TssStringDisplayWidth(const char *s, int len);
+
 /* Fills len bytes of out (no terminator) with wc: a four-byte character as
  * many whole times as fit and blanks in the remaining bytes, a one-byte
  * character in every byte. 0, or -1 for a null out, negative len or

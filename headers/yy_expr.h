@@ -82,6 +82,15 @@ extern char *loc2;
  */
 char *yy_expr_compile(const char *text, void *(*alloc)(size_t));
 
+/*
+ * The dictionary's range compiler (qpd_range_compiler of qpd_dd.h): text
+ * compiled with mal_allocater. Returns the handle (1 and 2 included) with
+ * *error 0; after a failed compilation (expr_err not 0, or no memory) the
+ * block is freed and null returned with *error the expr_err value (-1 when
+ * it was 0). error may be null.
+ */
+void *yy_compile_range(const char *text, int *error);
+
 /* Frees a handle above 2 with mal_free (so its block must come from
  * mal_allocater) and clears the binary length. */
 void yy_free_express(char *expr);

@@ -14,6 +14,7 @@
 #include "c_commu.h"
 #include "c_state.h"
 #include "tdb_api.h"
+#include "tdb_dd_chk.h"
 
 static bool logged_on = false;
 static bool references_disabled = false;
@@ -33,6 +34,8 @@ int tdb_init_api(const char *progname, int progname_mode, int /*attach_shm*/,
     /* The dictionary: its errors become tdb_errno; the local cache; the
      * dictionary mode of the API. */
     qpd_set_error_hook(tdb_error);
+    /* Domains read from now on carry a compiled range expression. */
+    tdb_dd_chk_init();
     init_local_dd();
     init_dd_mode(4);
     /* The character-set locale follows the user's. */

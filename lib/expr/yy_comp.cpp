@@ -556,3 +556,21 @@ double yy_get_d_extreme(const char *expr, int want_min, double lo, double hi, in
     }
     return want_min != 0 ? min : max;
 }
+
+void *yy_compile_range(const char *text, int *error)
+{
+    char *handle = yy_expr_compile(text, nullptr);
+    int failure = expr_err;
+    if (handle != nullptr && failure == 0) {
+        if (error != nullptr)
+            *error = 0;
+        return handle;
+    }
+    /* A block that compiled with an error (a regular expression that did
+     * not compile stays a plain string) would test something else than
+     * the domain says: no range rather than a wrong one. */
+    yy_free_express(handle);
+    if (error != nullptr)
+        *error = failure != 0 ? failure : -1;
+    return nullptr;
+}

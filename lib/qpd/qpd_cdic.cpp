@@ -198,6 +198,14 @@ void forget_memos()
 
 int selected_bits() { return (dd_info.flags & DD_NEW) ? DD_NEW : DD_CURRENT; }
 
+void reset_caches()
+{
+    tables().clear();
+    domain_lists().clear();
+    forget_memos();
+    forget_spare_table();
+}
+
 /*
  * The record of a key in one dictionary (mode bits), remembering the last
  * one found: lookups of the same table or package follow each other.

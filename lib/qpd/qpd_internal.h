@@ -61,6 +61,15 @@ void qpd_compile_range(_dd_domain *domain);
 /* Forgets the one-entry memos (mode change, unlink). */
 void forget_memos();
 
+/* Forgets the table record that a failed load keeps for the next load. */
+void forget_spare_table();
+
+/* Forgets every table and domain list of the caches, the memos and the
+ * record kept for reuse, so that the next lookups load afresh. Nothing is
+ * freed: the records' memory belongs to whoever gave dd_info.alloc (the
+ * fuzz targets release it as a whole). For tests and fuzz targets only. */
+void reset_caches();
+
 } // namespace qpd
 
 #endif

@@ -152,6 +152,9 @@ struct DomainDraft {
 
 void build_enum_lists(DomainDraft &d, std::map<std::string, const char *> &shared)
 {
+    /* The word of an enum or set domain is the head of its lists, whatever
+     * a DIV or CO line stored there while the type was another one. */
+    d.domain.word.enums = nullptr;
     _dd_enum_list **tail = &d.domain.word.enums;
     for (size_t lang = 0; lang < d.languages.size(); lang++) {
         auto *list = static_cast<_dd_enum_list *>(alloc_zeroed(sizeof(_dd_enum_list)));
@@ -455,6 +458,45 @@ _dd_domain *find_column_domain(const std::string &name)
     return d;
 }
 
+/* Deepest nesting of combined columns a table may have. */
+constexpr int kMaxCombinedDepth = 32;
+
+/*
+ * The nesting depth of column c of the array cols (1 for a plain column),
+ * memoised in depth; -1 when the walk goes deeper than kMaxCombinedDepth
+ * levels, which a column that is, through its parts, a part of itself
+ * always does (it is never memoised before its walk ends).
+ */
+int combined_depth(_dd_column *cols, int ncols, const _dd_column *c, std::vector<int> &depth, int level)
+{
+    if (level > kMaxCombinedDepth)
+        return -1;
+    if (c < cols || c >= cols + ncols)
+        return 1;
+    int &known = depth[static_cast<size_t>(c - cols)];
+    if (known != 0)
+        return known;
+    int deepest = 0;
+    if (c->type == TDB_COMBINED && !(c->flags & DD_COL_INDEX) && c->parts) {
+        for (_dd_column **p = c->parts; *p; p++) {
+            int d = combined_depth(cols, ncols, *p, depth, level + 1);
+            if (d < 0)
+                return -1;
+            deepest = std::max(deepest, d);
+        }
+    }
+    known = deepest + 1;
+    return known;
+}
+
+/* The offset of the first stored column of c (c itself when stored). */
+int first_offset(const _dd_column *c)
+{
+    while (c->type == TDB_COMBINED && !(c->flags & DD_COL_INDEX) && c->parts && c->parts[0])
+        c = c->parts[0];
+    return c->offset;
+}
+
 int stored_length(const _dd_column *c)
 {
     if (c->type != TDB_COMBINED)
@@ -522,8 +564,12 @@ void build_table(_dd_table *table, TableDraft &draft)
     }
     table->data_length = static_cast<unsigned short>(data_length);
     table->row_length = static_cast<unsigned short>(data_length + 6);
-    table->default_row = static_cast<unsigned char *>(alloc_zeroed(table->row_length));
-    memcpy(table->default_row, scratch.data(), table->row_length);
+    /* Columns not stored in the database may lie behind the row length:
+     * the default row has room for them too, so that every column of the
+     * table can be read from it. */
+    size_t default_size = std::max<size_t>(table->row_length, static_cast<size_t>(running));
+    table->default_row = static_cast<unsigned char *>(alloc_zeroed(default_size));
+    memcpy(table->default_row, scratch.data(), default_size);
     table->nr_keys = static_cast<unsigned char>(nk);
 
     /* Extra columns, and one index pseudo-column per key named by its number. */
@@ -566,11 +612,25 @@ void build_table(_dd_table *table, TableDraft &draft)
         }
         c->parts = column_list(parts);
     }
+    /* Every walk through combined parts recurses: a column that is its own
+     * part, or a nesting deeper than any real table has, is refused. */
+    std::vector<int> depth(static_cast<size_t>(ncols), 0);
+    for (int i = 0; i < ncols; i++) {
+        int d = combined_depth(cols, ncols, &cols[i], depth, 0);
+        if (d < 0 || d > kMaxCombinedDepth + 1) {
+            log_mesg(SRC, __LINE__, "ddtable", 0,
+                     "combined column %s is part of itself or nested deeper than %d levels", cols[i].name,
+                     kMaxCombinedDepth);
+            fail(E_DD_ERROR);
+        }
+    }
     for (int i = 0; i < ncols; i++) {
         _dd_column &c = cols[i];
         if (c.type != TDB_COMBINED || (c.flags & DD_COL_INDEX) || !c.parts)
             continue;
-        c.offset = c.parts[0]->offset;
+        /* The parts may be combined columns whose own place is not set
+         * yet (the array is in name order): the first stored column. */
+        c.offset = static_cast<unsigned short>(first_offset(&c));
         c.length = static_cast<unsigned short>(stored_length(&c));
         for (_dd_column **p = c.parts; *p; p++) {
             (*p)->flags |= DD_COL_PART;
@@ -807,6 +867,11 @@ void link_references(_dd_table *table)
 
 } // namespace
 
+/* The table record of the last failed load, used again by the next. */
+static _dd_table *spare_table;
+
+void forget_spare_table() { spare_table = nullptr; }
+
 _dd_table *load_table(const char *code)
 {
     std::string plain = std::string("F_BRDD:d") + std::string(code, 8);
@@ -827,9 +892,8 @@ _dd_table *load_table(const char *code)
     sp.reset();
 
     /* A record left by a failed load is used again. */
-    static _dd_table *spare;
-    _dd_table *table = spare ? spare : static_cast<_dd_table *>(alloc_zeroed(sizeof(_dd_table)));
-    spare = nullptr;
+    _dd_table *table = spare_table ? spare_table : static_cast<_dd_table *>(alloc_zeroed(sizeof(_dd_table)));
+    spare_table = nullptr;
     if (!table) {
         set_error(E_DD_NO_MEMORY);
         return nullptr;
@@ -861,7 +925,7 @@ _dd_table *load_table(const char *code)
         if (!(dd_info.flags & DD_GLOBAL))
             for (void *p : made)
                 mal_free(p);
-        spare = table;
+        spare_table = table;
         return nullptr;
     }
     link_references(table);

@@ -12,6 +12,7 @@
 
 #include "al_log.h"
 #include "qpd_rdic.h"
+#include "yy_expr.h"
 
 namespace qpdtest {
 
@@ -37,9 +38,13 @@ struct ProcessEnvironment {
         unsetenv("TSE_REM");
         dir.write("log/.keep", "");
         dir.write("lib/fd6.2.test", std::string("db ") + QPD_DEMO_TSE + "/appl/db6.2\n" +
-                                        "qa appl/qa6.2\n" + "qb appl/qb6.2\n" + "qc appl/qc6.2\n" + "qe appl/qe6.2\n");
+                                        "qa appl/qa6.2\n" + "qb appl/qb6.2\n" + "qc appl/qc6.2\n" + "qe appl/qe6.2\n" +
+                                        "qr appl/qr6.2\n");
         dir.write("appl/qa6.2/d6.2/dqa.pd", qa_domains);
         dir.write("appl/qb6.2/d6.2/dqb.pd", "D\n:N    qbDom.only\n:T    l\n");
+        /* Domains read by any test carry compiled ranges, as under the
+         * tdb API, whichever test loads a domain file first. */
+        qpd_set_range_compiler(yy_compile_range);
     }
 };
 

@@ -1,7 +1,8 @@
 /*
  * qpd_test_support.h: common ground of the dictionary tests: a private
  * root (TSE) whose package combination "test" maps package "db" to the
- * demo dictionary and package "qa" to a scratch dictionary, recorders of
+ * demo dictionary and package "qa" to a scratch dictionary (with the
+ * expression compiler registered as the range compiler), recorders of
  * log messages and dictionary errors, and a helper that runs checks in a
  * forked child when they need a fresh process.
  */
