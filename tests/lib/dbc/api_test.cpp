@@ -363,6 +363,17 @@ TEST_F(Api, TheSecondAlternativeServesWhenTheFirstCannotBeStarted)
         s.session = 77;
         if (!write_reply(wr, s))
             return false;
+        /* Item 7 of tdb_get_db_system_info: a system request of code 9. */
+        if (!read_request(rd, &req, COMMU_EXE_SYSTEM))
+            return false;
+        EXPECT_EQ(req.code, 9);
+        EXPECT_EQ(req.msg_len, 4);
+        EXPECT_EQ(std::memcmp(req.msg, "\0\0\0\7", 4), 0);
+        commu_block a = reply(COMMU_EXE_SYSTEM, 0);
+        a.answer = reinterpret_cast<const unsigned char *>("version 3.45");
+        a.answer_len = 12;
+        if (!write_reply(wr, a))
+            return false;
         /* Logoff: the session, then the server. */
         if (!read_request(rd, &req, COMMU_DET_SESSION) ||
             !write_reply(wr, reply(COMMU_DET_SESSION, 0)))
@@ -411,6 +422,9 @@ TEST_F(Api, TheSecondAlternativeServesWhenTheFirstCannotBeStarted)
     EXPECT_EQ(tdb_get_db_system_info(2, 103, text, sizeof text), -1);
     EXPECT_EQ(tdb_errno, 505);
     EXPECT_EQ(tdb_get_db_system_info(0, 103, text, sizeof text), -1);
+    char small[8];
+    ASSERT_EQ(tdb_get_db_system_info(1, 7, small, sizeof small), 0) << tdb_errno;
+    EXPECT_STREQ(small, "version");
 
     ASSERT_EQ(tdb_logoff(), 0) << tdb_errno;
     EXPECT_EQ(tdb_get_nr_drivers(), 0);
@@ -703,7 +717,8 @@ TEST_F(Api, ResourcesLoadFromBothFilesThenTheEnvironmentWithOctalValues)
                                                "dbcinit: 17\n"
                                                "otherprog.audit_per_compnr: 1\n";
         const std::string mine = root() + "/my_dbc_res";
-        std::ofstream(mine) << "ssts_set_rows: 41\ntrel_sql_trace: 20\n";
+        std::ofstream(mine) << "ssts_set_rows: 41\ntrel_sql_trace: 20\n"
+                               "tdb_driver: informix(a,b)|mysql\n";
         setenv("USR_DBC_RES", ("@" + mine).c_str(), 1);
         setenv("TT_SQL_TRACE", "010", 1);
         setenv("RDS_FULL", "9", 1);
@@ -719,6 +734,16 @@ TEST_F(Api, ResourcesLoadFromBothFilesThenTheEnvironmentWithOctalValues)
         EXPECT_EQ(tdb_res.tt_sql_trace, 8);
         EXPECT_EQ(tdb_res.dbcinit, 15);
         EXPECT_EQ(tdb_res.audit_per_compnr, 0);
+        /* tdb_driver is imposed on every table. */
+        ASSERT_NE(tdb_res.tdb_driver, nullptr);
+        EXPECT_STREQ(tdb_res.tdb_driver, "informix(a,b)|mysql");
+        dd_tabledef def{};
+        ASSERT_EQ(client_get_tabledef("ddbtst10", 100, &def), 0);
+        ASSERT_EQ(def.nr_server, 1);
+        ASSERT_EQ(def.server[0].nr_alt, 2);
+        EXPECT_STREQ(def.server[0].alt[0]->name, "informix");
+        EXPECT_STREQ(def.server[0].alt[0]->args, "a\1b");
+        EXPECT_STREQ(def.server[0].alt[1]->name, "mysql");
         unlink((dir + "/db_resource").c_str());
     });
 }
@@ -754,6 +779,25 @@ TEST_F(Api, TdbDebugInTheEnvironmentOverridesTheFile)
         logon_in_child();
         EXPECT_EQ(TDB_DEBUG, 0101);
         unlink((dir + "/db_resource").c_str());
+    });
+}
+
+TEST_F(Api, LogoffFailsWith215ForASessionMissingFromItsServer)
+{
+    in_child([] {
+        logon_in_child();
+        dd_server audit = make_driver(DD_SRV_AUDIT, "audit", "");
+        dd_server_choice spec = spec_of({&audit});
+        ASSERT_EQ(tdb_start_session("lost"), 1u);
+        tdb_session *s = get_new_tdb_server_and_session(&spec, tdb_get_trans_by_id(1), 0);
+        ASSERT_NE(s, nullptr);
+        s->server->sessions = nullptr; /* the server lost track of it */
+        g_log.clear();
+        log_set_log_hook(capture_log);
+        EXPECT_EQ(tdb_logoff(), -1);
+        EXPECT_EQ(tdb_errno, 215);
+        EXPECT_NE(g_log.find("Warning: Session not in server's list."), std::string::npos)
+            << g_log;
     });
 }
 
