@@ -1,15 +1,16 @@
 /*
- * c_state.h: the API state that the driver exchange needs: the API record
- * tdb_info, transactions, servers and sessions, reduced to the fields that
- * the requests, the attach and detach sequences and the repair loops use.
- * The API lifecycle completes these records.
+ * c_state.h: the API state: the API record tdb_info with the client
+ * resources, transactions, servers and sessions, and the debug word
+ * TDB_DEBUG. Internal to the tdb API (lib/dbc).
  */
 #ifndef C_STATE_H
 #define C_STATE_H
 
+#include <bitset>
 #include <string>
 #include <vector>
 
+#include "qpd_dd.h"
 #include "tdb_commu.h"
 
 struct STREAM;
@@ -17,9 +18,17 @@ struct dd_server;
 struct tdb_server;
 struct tdb_trans;
 
-/* Debug switches (TDB_DEBUG): bit 2 prints every request and reply. */
-#define TDB_DEBUG_COMMU 2
+/* Debug switches (TDB_DEBUG), tested bit by bit. */
+#define TDB_DEBUG_TREE 1      /* server/session tree at schedule and attach */
+#define TDB_DEBUG_COMMU 2     /* every request and reply; transaction reuse */
+#define TDB_DEBUG_DLOCK 4     /* delayed locks */
+#define TDB_DEBUG_REFS 8      /* referential-integrity errors */
+#define TDB_DEBUG_PERMS 64    /* permissions */
+#define TDB_DEBUG_CLOSE 128   /* tdb_close */
 inline int TDB_DEBUG = 0;
+
+/* Highest transaction id; ids run from 1, 0 means no transaction. */
+#define TDB_MAX_TRANS 255
 
 /* Detail error of a transaction, from a 520 reply. */
 struct tdb_detail_error {
@@ -29,11 +38,38 @@ struct tdb_detail_error {
     std::string text;
 };
 
+/* One cursor of a table record: the company it works in. The table layer
+ * completes this record. */
+struct tdb_cursor_use {
+    tdb_cursor_use *next = nullptr;
+    int compnr = 0;
+};
+
+/* A table in use in a session, with its open cursors. The table layer
+ * completes this record. Like every record of this file it is allocated
+ * with std::make_unique and released into its list; the list's owner
+ * frees it with std::unique_ptr. */
+struct tdb_table_use {
+    tdb_table_use *next = nullptr;
+    char name[9] = {0};
+    const void *dd_entry = nullptr;   /* the table's dictionary entry */
+    tdb_cursor_use *cursors = nullptr;
+};
+
+/* An open table handle of a transaction. The table layer completes this
+ * record. */
+struct tdb_handle {
+    tdb_handle *next = nullptr;
+    tdb_trans *trans = nullptr;
+};
+
 struct tdb_session {
     tdb_session *next_in_trans = nullptr;
     tdb_session *next_in_server = nullptr;
     tdb_trans *trans = nullptr;
     tdb_server *server = nullptr;
+    tdb_table_use *tables = nullptr;
+    tdb_cursor_use *parked = nullptr; /* parked cursors */
     long driver_session = 0;      /* from the attach-session reply */
     unsigned char idle = 0;
     long session_id = 0;
@@ -48,6 +84,9 @@ struct tdb_trans {
     int active = 0;
     long audit_trans[3] = {0, 0, 0};
     std::vector<commu_audit_entry> audit_entries;
+    tdb_handle *handles = nullptr;    /* open table handles */
+    int query_timeout = 0;            /* default query timeout */
+    int start_time = 0;               /* 0 until first asked for */
 };
 
 struct tdb_server {
@@ -62,6 +101,9 @@ struct tdb_server {
     std::string driver_name;
     std::string driver_args;
     const dd_server *driver = nullptr; /* the dictionary's record, when known */
+    /* The server specification this server was made for: its
+     * alternative driver definitions in order. */
+    dd_server_choice spec{};
     STREAM *rd = nullptr;               /* both null: not activated */
     STREAM *wr = nullptr;
     long level_flags = 0;
@@ -70,34 +112,73 @@ struct tdb_server {
     long host_id = 0;
     long server_id = 0;
     long sql_protocol = 0;
+    /* Called by the channels when the driver dies. */
+    void (*death_handler)(void) = nullptr;
 };
 
 /* Starts a driver: fills the two streams of its channel; 0 or -1. */
 typedef int (*tdb_driver_starter)(tdb_server *server, STREAM **rd, STREAM **wr);
 
+/* The client resources, each in its own field (see client_resources in
+ * c_top.cpp for names and defaults). */
+struct tdb_client_res {
+    int ssts_set_rows = -1;
+    int tdb_max_server_schedule = -1;
+    int rds_full = 5;
+    int tt_sql_trace = 0;
+    int use_shm_info = 1;
+    int tdb_debug = 0;
+    char *tdb_driver = nullptr;       /* a heap copy, never freed */
+    int dbcinit = -1;
+    int audit_per_compnr = 0;
+    int trel_sql_trace = 0;
+    int trel_sql_stmt_cache_size = -1;
+    int trel_sql_cacherows = -1;
+    int trel_sql_soft_close_delay = -1;
+};
+
+/* A table-duplication record (owned by the table layer). */
+struct tdb_duplicate;
+
 /* The API record. */
 struct tdb_info_rec {
     int logged_on = 0;
     char client[9] = {0};
-    tdb_server *servers = nullptr;
-    tdb_trans *transactions = nullptr;
+    /* Transaction ids in use (bits 1..255). */
+    std::bitset<TDB_MAX_TRANS + 1> trans_in_use;
+    tdb_server *servers = nullptr;       /* newest first */
+    tdb_trans *transactions = nullptr;   /* newest first */
+    tdb_duplicate *duplicates = nullptr;
+    unsigned char server_idle_limit = 0;
     int references_disabled = 0;
+    /* The function the channels of each new server call when the driver
+     * dies (server_death unless set). */
+    void (*server_death_handler)(void) = nullptr;
+    /* The profiling callback; logon resets it. */
+    void (*profile_callback)(void) = nullptr;
     /* Roles sent to every driver (request 9). */
     std::vector<commu_role> roles;
     /* Audit columns sent to every driver (request 14) while in use. */
     int auditcols_in_use = 0;
     long auditcols_id = 0;
     std::vector<commu_auditcol> auditcols;
-    /* Starts the driver of a server (the channel layer's attach). */
+    /* Starts the driver of a server: the connection point of the channel
+     * layer (its attach_process); tdb_attach_server calls it for a server
+     * without a channel. Until that layer is linked in, nothing starts a
+     * driver and every attach fails with 505. */
     tdb_driver_starter start_driver = nullptr;
     /* The SQL engine's packet handler of request 10: 0 or -1. */
     int (*sql_packet_handler)(const unsigned char *bytes, long length) = nullptr;
     /* The checkpoint timing log: receives a name ("db.%d" with the process
      * id) and the text of each exchange; null records nothing. */
     void (*checkpoint)(const char *name, const char *text) = nullptr;
-    /* The process-wide counter of server ids. */
+    /* The process-wide counters of server and session ids. */
     long last_server_id = 0;
+    long last_session_id = 0;
 };
 inline tdb_info_rec tdb_info;
+
+/* The client resources as loaded at logon. */
+inline tdb_client_res tdb_res;
 
 #endif

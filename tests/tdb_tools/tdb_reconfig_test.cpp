@@ -124,6 +124,7 @@ int runMain(std::vector<std::string> args)
 {
     tdbreconfig_reset();
     tdb_output_reset();
+    tdb_api_reset(); /* logon is once per process */
     optind = 0; /* a full restart of getopt */
     args.insert(args.begin(), "tdbreconfig");
     std::vector<char *> argv;

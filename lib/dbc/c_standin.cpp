@@ -1,0 +1,69 @@
+/*
+ * c_standin.cpp: stand-ins for the layers that the tdb API calls but that
+ * are not linked in yet. Each does nothing or answers success, as its
+ * comment says, and goes when its layer lands.
+ */
+#include "c_standin.h"
+
+#include <memory>
+
+#include "c_state.h"
+
+/* Runtime shared memory: replaced by the shared-memory layer. No segment
+ * exists, so there is nothing to attach: success. */
+int link_shm(void) { return 0; }
+int link_shm_nolog(void) { return 0; }
+
+/* Audit-column configuration: replaced by the audit-columns reader. No
+ * configuration is read; success, as when there is no file. */
+int audit_read_auditcols(void) { return 0; }
+
+/* Role permissions: replaced by the permissions layer. No roles are
+ * loaded; success, as for a user of type "S". */
+int tdb_load_roles(void) { return 0; }
+
+/* Activity tracing: replaced by the trace log. Tracing is never on, so
+ * nothing is recorded. */
+void tlat_initiate(void) {}
+int tlat_get_state(int /*category*/) { return 0; }
+void tlat_sess_start(const char * /*name*/, unsigned int /*trans_id*/) {}
+void tlat_sess_rename(const char * /*name*/, unsigned int /*trans_id*/) {}
+void tlat_sess_stop(unsigned int /*trans_id*/) {}
+
+/* SQL engine: replaced by the SQL engine. It holds no statements and no
+ * session, so closing does nothing and no session is in use. */
+void SQLOnCloseSession(unsigned int /*trans_id*/) {}
+int qpc_session_used(const tdb_session * /*session*/) { return 0; }
+int SQLLoggerInitLogFlags(void) { return 0; }
+void qp_init_debug_flags(void) {}
+void tdb_init_unicode_wrappers(void) {}
+void tdb_sql_agent_end(tdb_server * /*server*/) {}
+void tdb_sql_agent_flush(tdb_session * /*session*/) {}
+void tdb_sql2_session_detached(tdb_session * /*session*/) {}
+
+/* Delayed locks: replaced by the delayed-lock store. No rows are ever
+ * remembered, so there is nothing to end. */
+void dlock_on_transaction_end(tdb_trans * /*trans*/, int /*action*/) {}
+
+/* Table handles: replaced by the table layer. No handle is opened yet;
+ * a handle record found in a transaction's list is unlinked and freed,
+ * which is all that closing means without a table layer. */
+int tdb_close(tdb_handle *handle)
+{
+    if (handle == nullptr)
+        return 0;
+    if (tdb_trans *trans = handle->trans) {
+        for (tdb_handle **p = &trans->handles; *p; p = &(*p)->next) {
+            if (*p == handle) {
+                *p = handle->next;
+                break;
+            }
+        }
+    }
+    std::unique_ptr<tdb_handle> drop(handle);
+    return 0;
+}
+
+/* Delayed locks of a table record: replaced by the delayed-lock store,
+ * which keeps none yet, so there is nothing to drop. */
+void rm_dlock(tdb_table_use * /*table*/) {}
