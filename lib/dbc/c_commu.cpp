@@ -8,6 +8,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "c_commu.h"
 #include "c_state.h"
 #include "compnr.h"
+#include "ipc.h"
 #include "qpd_dd.h"
 #include "tdb_api.h"
 #include "tdb_commu.h"
@@ -506,6 +508,36 @@ int commu_with_repair(tdb_session *session)
 
 } // namespace
 
+namespace {
+
+/* A broken channel of a server: its death handler decides (server_death
+ * logs and ends the process). */
+void channel_broken(STREAM * /*read_stream*/, void *arg)
+{
+    auto *server = static_cast<tdb_server *>(arg);
+    if (server != nullptr && server->death_handler != nullptr)
+        server->death_handler();
+}
+
+} // namespace
+
+int dbc_start_driver(tdb_server *server, STREAM **rd, STREAM **wr)
+{
+    STREAM *channel[2] = {nullptr, nullptr};
+    const char *manual = std::getenv("DB_MANUAL");
+    const int rc = manual != nullptr && manual[0] != '\0'
+                       ? ipc_attach_manual(server->driver_name.c_str(), channel)
+                       : attach_process(server->driver_name.c_str(), channel, IPC_CLIENT, 0,
+                                        nullptr);
+    if (rc != 0)
+        return -1;
+    IpcSetOnTermination(channel[0], channel_broken, server);
+    IpcSetOnTermination(channel[1], channel_broken, server);
+    *rd = channel[0];
+    *wr = channel[1];
+    return 0;
+}
+
 int tdb_attach_server(tdb_server *server)
 {
     if (server == nullptr) {
@@ -516,7 +548,9 @@ int tdb_attach_server(tdb_server *server)
     if (!activated(server)) {
         STREAM *rd = nullptr;
         STREAM *wr = nullptr;
-        if (tdb_info.start_driver == nullptr || tdb_info.start_driver(server, &rd, &wr) != 0 ||
+        tdb_driver_starter start =
+            tdb_info.start_driver != nullptr ? tdb_info.start_driver : dbc_start_driver;
+        if (start(server, &rd, &wr) != 0 ||
             rd == nullptr || wr == nullptr) {
             if (debug_on())
                 fprintf(stderr, "Client %s failed to connect %d\n", server->driver_name.c_str(),

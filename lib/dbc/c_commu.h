@@ -28,7 +28,17 @@ void tdb_init_commu(void);
 int client_commu(tdb_server *server);
 
 /*
- * The server attach: starts the driver through tdb_info.start_driver when
+ * Starts the driver of a server as the channel layer says: through the
+ * named pipes of DB_MANUAL when that variable is set, else attach_process
+ * with the driver's logical name (lib/ipc_info). Both streams of the
+ * channel call the server's death handler when the channel breaks.
+ * 0 with *rd and *wr set, or -1 (the reason is logged).
+ */
+int dbc_start_driver(tdb_server *server, STREAM **rd, STREAM **wr);
+
+/*
+ * The server attach: starts the driver through tdb_info.start_driver
+ * (dbc_start_driver when no other starter is installed) when
  * the server has no channel (505 when that fails), initialises it (system
  * requests 5 and 6), sends request 0 and takes the reply's values; 511 for
  * another SQL protocol, 402 for another character-set mode (both after a

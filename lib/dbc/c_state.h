@@ -162,10 +162,9 @@ struct tdb_info_rec {
     int auditcols_in_use = 0;
     long auditcols_id = 0;
     std::vector<commu_auditcol> auditcols;
-    /* Starts the driver of a server: the connection point of the channel
-     * layer (its attach_process); tdb_attach_server calls it for a server
-     * without a channel. Until that layer is linked in, nothing starts a
-     * driver and every attach fails with 505. */
+    /* Starts the driver of a server; tdb_attach_server calls it for a
+     * server without a channel. Null means dbc_start_driver (the channel
+     * layer's attach_process or DB_MANUAL); tests install fakes. */
     tdb_driver_starter start_driver = nullptr;
     /* The SQL engine's packet handler of request 10: 0 or -1. */
     int (*sql_packet_handler)(const unsigned char *bytes, long length) = nullptr;
