@@ -26,6 +26,7 @@
 #include "al_log.h"
 #include "al_user.h"
 #include "qpd_dd.h"
+#include "qpd_internal.h"
 #include "run_program.h"
 #include "tdb_api.h"
 #include "tdb_dd_chk.h"
@@ -921,9 +922,12 @@ TEST_F(Constraints, RawAndDatesHaveNone)
 
 /* In a fresh process: a private root whose package combination maps the
  * package db to the demo dictionary, a user whose record switches domain
- * checking on, and the API started (which registers the range compiler). */
+ * checking on, and the API started (which registers the range compiler).
+ * Tables that earlier tests of this program loaded without the compiler
+ * are forgotten first, so that every domain is read afresh. */
 void start_api_on_demo(const tdbtest::TempDir &dir, const std::string &user_file)
 {
+    qpd::reset_caches();
     dir.write("lib/user/u/uddtester", user_file);
     dir.write("lib/fd6.2.std", std::string("db ") + DBC_DEMO_TSE + "/appl/db6.2\n");
     dir.write("log/.keep", "");

@@ -298,8 +298,8 @@ TEST_F(Lookup, DomainsByFullNameWithAttributesAndBuiltins)
     ASSERT_NE(code, nullptr);
     EXPECT_EQ(code->type, TDB_STRING);
     EXPECT_EQ(code->width, 6);
-    EXPECT_EQ(code->word.value, 'U');
-    EXPECT_STREQ(dd_domain_attr(code, DD_ATTR_L), "A-Z0-9");
+    EXPECT_EQ(code->word.value, 'u');
+    EXPECT_STREQ(dd_domain_attr(code, DD_ATTR_L), "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789");
     EXPECT_STREQ(dd_domain_attr(code, DD_ATTR_DM), "article code");
     EXPECT_STREQ(dd_domain_attr(code, DD_ATTR_O), "");
     const _dd_domain *name = dddomain("dbDom.name");
