@@ -6,6 +6,7 @@
  */
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <string>
@@ -13,6 +14,7 @@
 
 #include "al_env.h"
 #include "driver_support.h"
+#include "ipc.h"
 #include "run_program.h"
 #include "storage.h"
 #include "tdb_commu.h"
@@ -296,4 +298,37 @@ TEST(DriverDatabasePath, FirstArgumentRelativeAbsoluteAndDefault)
     EXPECT_EQ(tdbdriver::sqlite_database_path("sqlite", "/tmp/a.db"), "/tmp/a.db");
     EXPECT_EQ(tdbdriver::sqlite_database_path("sqlite", " ${TSE}/x/${TSE}.db \1y"),
               r + "/x/" + r + ".db");
+}
+
+TEST_F(DriverCatalog, SharedLibraryDriverServesInThisProcessWithTheSameCatalog)
+{
+    {
+        Connection c("sqlite_lib");
+        ASSERT_TRUE(c.ok());
+        EXPECT_NE(ipc_flags(c.rd()) & IPC_SHLIB, 0);
+        commu_block att = c.start("sqlite", db);
+        EXPECT_EQ(att.retval, 0);
+        EXPECT_EQ(att.driver_pid, ::getpid());
+        EXPECT_EQ(att.reply_sql_protocol, 8);
+        long session = c.attach_session();
+        commu_block reply;
+        ASSERT_TRUE(c.exchange(table_action(session, "dbtst100", 100, 8), &reply));
+        EXPECT_EQ(reply.retval, 513);
+        EXPECT_EQ(missing_of(reply), std::vector<std::string>{"dbtst100/100"});
+        ASSERT_TRUE(c.exchange(dictionary_of(session, "dbtst100", 100), &reply));
+        EXPECT_EQ(reply.retval, 0);
+        ASSERT_TRUE(c.exchange(table_action(session, "dbtst100", 100, 8), &reply));
+        EXPECT_EQ(reply.retval, 215);
+        EXPECT_EQ(c.detach(), 0);
+    }
+    EXPECT_EQ(catalog_rows(db).size(), 1u);
+    /* The program form finds what the library stored. */
+    Connection c;
+    ASSERT_TRUE(c.ok());
+    ASSERT_EQ(c.start("sqlite", db).retval, 0);
+    long session = c.attach_session();
+    commu_block reply;
+    ASSERT_TRUE(c.exchange(table_action(session, "dbtst100", 100, 8), &reply));
+    EXPECT_EQ(reply.retval, 215);
+    EXPECT_EQ(c.detach(), 0);
 }

@@ -32,7 +32,8 @@ struct ProcessEnvironment {
                                         "/appl/db6.2\n");
         dir.write("lib/ipc_info", std::string("sqlite p ") + TDB_DRIVER_PATH +
                                       "\nsqlite_sock s " + TDB_DRIVER_PATH +
-                                      "\npostgres p " + TDB_DRIVER_PATH + "\n");
+                                      "\npostgres p " + TDB_DRIVER_PATH +
+                                      "\nsqlite_lib d " + TDB_DRIVER_LIB_PATH + "\n");
     }
 };
 
@@ -138,7 +139,8 @@ int Connection::detach()
     commu_block reply;
     EXPECT_TRUE(exchange(req, &reply));
     EXPECT_EQ(reply.retval, 0);
-    int status = wait_exit();
+    /* A shared-library driver runs in this process: nothing to wait for. */
+    int status = pid_ > 0 ? wait_exit() : 0;
     sclose(wr_);
     sclose(rd_);
     rd_ = wr_ = nullptr;

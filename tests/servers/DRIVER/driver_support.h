@@ -49,7 +49,8 @@ public:
     /* Waits for the driver to end without closing the channel: its exit
      * status, or -1 when it did not exit normally. */
     int wait_exit();
-    /* Detaches the server and closes the channel; the driver's exit status. */
+    /* Detaches the server and closes the channel; the driver's exit status
+     * (0 for a shared-library driver, which has no process of its own). */
     int detach();
 
 private:
