@@ -127,8 +127,13 @@ TEST_F(DriverProtocol, PostgresDriverIsRefusedAtAttachWith510)
 {
     Connection c("postgres");
     ASSERT_TRUE(c.ok());
+    long mark = driver_log_mark();
     commu_block att = c.start("postgres", "dbname=x");
     EXPECT_EQ(att.retval, 510);
+    EXPECT_NE(driver_log_since(mark).find(
+                  "driver 'postgres': the PostgreSQL storage is not available yet"),
+              std::string::npos)
+        << driver_log_since(mark);
     EXPECT_EQ(att.reply_sql_protocol, 8);
     EXPECT_EQ(c.detach(), 0);
 }
@@ -297,8 +302,13 @@ TEST_F(DriverProtocol, UnknownRequestKindEndsTheDriverWithStatus1)
     Connection c;
     ASSERT_TRUE(c.ok());
     ASSERT_EQ(c.start("sqlite", db).retval, 0);
+    long mark = driver_log_mark();
     ASSERT_TRUE(c.send_raw({99, 0, 0, 0, 0}));
     EXPECT_EQ(c.wait_exit(), 1);
+    EXPECT_NE(driver_log_since(mark).find(
+                  "Unreadable request of kind 99 from the client: the driver stops"),
+              std::string::npos)
+        << driver_log_since(mark);
 }
 
 TEST_F(DriverProtocol, SecondSqlInterfaceWithoutEngineEndsTheDriverWithStatus1)
@@ -318,8 +328,12 @@ TEST_F(DriverProtocol, MalformedCompanyMapEndsTheDriverWithStatus1)
     /* env "e", one set "db", one entry with physical number 5000. */
     std::vector<unsigned char> bytes = {COMMU_SEND_COMPNR, 'e', 0, 0, 0, 0, 1, 'd', 'b', 0,
                                         0, 0, 0, 1, 0x13, 0x88, 0, 1, 0, 5};
+    long mark = driver_log_mark();
     ASSERT_TRUE(c.send_raw(bytes));
     EXPECT_EQ(c.wait_exit(), 1);
+    EXPECT_NE(driver_log_since(mark).find("Unreadable company-number map from the client"),
+              std::string::npos)
+        << driver_log_since(mark);
 }
 
 TEST_F(DriverProtocol, ClientGoingAwayEndsTheDriverWithStatus0)

@@ -10,6 +10,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 #include "ipc.h"
 #include "qpd_dd.h"
@@ -145,6 +147,32 @@ int Connection::detach()
     sclose(rd_);
     rd_ = wr_ = nullptr;
     return status;
+}
+
+std::string driver_log_path()
+{
+    return root() + "/log/log.tdb_driver";
+}
+
+namespace {
+std::string read_file(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+} // namespace
+
+long driver_log_mark()
+{
+    return static_cast<long>(read_file(driver_log_path()).size());
+}
+
+std::string driver_log_since(long mark)
+{
+    std::string all = read_file(driver_log_path());
+    return static_cast<long>(all.size()) > mark ? all.substr(static_cast<size_t>(mark)) : "";
 }
 
 commu_block system_request(long code, const std::string &message)

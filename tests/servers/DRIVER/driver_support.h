@@ -61,6 +61,12 @@ private:
     int status_ = -1;
 };
 
+/* The driver's log file and what was added to it since a mark (the log
+ * is shared by every driver of this test process). */
+std::string driver_log_path();
+long driver_log_mark();
+std::string driver_log_since(long mark);
+
 /* Request blocks. */
 commu_block system_request(long code, const std::string &message);
 commu_block table_action(long session, const std::string &table, int compnr, int action);
