@@ -103,7 +103,7 @@ Step Driver::serve_one(STREAM *in, STREAM *out)
     }
     if (blk.kind == COMMU_SEND_COMPNR)
         return company_map(in, out);
-    answer(&blk, in);
+    answer(&blk);
     if (commu_write_reply(out, &blk) != 0 || sflush(out) != 0) {
         log_mesg(kFile, __LINE__, kComponent, 0, "Cannot write the reply to request %d", blk.kind);
         return Step::Garbled;
@@ -111,7 +111,7 @@ Step Driver::serve_one(STREAM *in, STREAM *out)
     return blk.kind == COMMU_DET_SERVER ? Step::Detached : Step::Next;
 }
 
-void Driver::answer(commu_block *blk, STREAM *)
+void Driver::answer(commu_block *blk)
 {
     blk->retval = 0;
     switch (blk->kind) {

@@ -56,7 +56,8 @@ private:
     };
     using TableKey = std::pair<std::string, int>;
 
-    void answer(commu_block *blk, STREAM *in);
+    /* Fills the reply of a request read into blk. */
+    void answer(commu_block *blk);
     void attach_server(commu_block *blk);
     void attach_session(commu_block *blk);
     void system_request(commu_block *blk);

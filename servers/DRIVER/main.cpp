@@ -3,7 +3,7 @@
  * the client with init_server and answers requests until the client
  * detaches or goes away.
  */
-#include <cstdlib>
+#include <cstdio>
 
 #include "al_log.h"
 #include "driver.h"
@@ -14,9 +14,11 @@ int main(int argc, char **argv)
     log_set_progname_no_tse("tdb_driver", LOG_DEST_FILE);
     STREAM *channel[2] = {nullptr, nullptr};
     if (argc < 5 || init_server(argc, argv, 0, channel) != 0) {
-        log_mesg("servers/DRIVER/main.cpp", __LINE__, "tdb_driver", LOG_DEST_FILE | LOG_DEST_STDERR,
-                 "tdb_driver: not started by a client (arguments: name, client process id, "
-                 "protocol flags, read and write descriptors)");
+        static const char text[] = "tdb_driver: not started by a client (arguments: name, "
+                                   "client process id, protocol flags, read and write "
+                                   "descriptors)";
+        log_mesg("servers/DRIVER/main.cpp", __LINE__, "tdb_driver", 0, "%s", text);
+        std::fprintf(stderr, "%s\n", text);
         return 2;
     }
     int status = 0;

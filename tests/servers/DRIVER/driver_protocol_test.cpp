@@ -370,3 +370,12 @@ TEST_F(DriverProtocol, SqlPacketsGetAnEmptyAnswerAndTheChannelStaysInStep)
     EXPECT_EQ(answer_text(reply), "sqlite");
     EXPECT_EQ(c.detach(), 0);
 }
+
+TEST(DriverProgram, StartedWithoutAClientExitsWith2AndSaysWhy)
+{
+    tdbtest::RunOptions options;
+    options.env.emplace_back("TSE", root());
+    tdbtest::RunResult r = tdbtest::run_program(TDB_DRIVER_PATH, {TDB_DRIVER_PATH}, options);
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_NE(r.err.find("tdb_driver: not started by a client"), std::string::npos) << r.err;
+}
