@@ -255,7 +255,7 @@ void Driver::session_request(commu_block *blk)
         blk->retval = kInvalidSession;
         return;
     }
-    if (blk->code == 2) { /* the transaction's new name */
+    if (blk->code == 2 && blk->msg != nullptr) { /* the transaction's new name */
         it->second.trans_name.assign(reinterpret_cast<const char *>(blk->msg),
                                      static_cast<size_t>(blk->msg_len));
         return;
@@ -273,14 +273,15 @@ void Driver::system_request(commu_block *blk)
     blk->answer_len = 0;
     switch (blk->code) {
     case 1: /* tracing control text */
-        trace_text_.assign(reinterpret_cast<const char *>(msg), static_cast<size_t>(len));
+        if (msg != nullptr)
+            trace_text_.assign(reinterpret_cast<const char *>(msg), static_cast<size_t>(len));
         break;
     case 5: /* start of the conversation: a 4-byte word */
         if (len != 4)
             blk->retval = kIllegalArgument;
         break;
     case 6: { /* length of the driver name, the name, the argument string */
-        if (len < 1 || msg[0] == 0 || 1 + static_cast<long>(msg[0]) > len) {
+        if (msg == nullptr || len < 1 || msg[0] == 0 || 1 + static_cast<long>(msg[0]) > len) {
             blk->retval = kIllegalArgument;
             break;
         }
@@ -292,7 +293,12 @@ void Driver::system_request(commu_block *blk)
         break;
     }
     case 8: { /* forget a table's definitions */
-        std::string table(reinterpret_cast<const char *>(msg), strnlen(reinterpret_cast<const char *>(msg), static_cast<size_t>(len)));
+        if (msg == nullptr || len <= 0) {
+            blk->retval = kIllegalArgument;
+            break;
+        }
+        const char *text = reinterpret_cast<const char *>(msg);
+        std::string table(text, strnlen(text, static_cast<size_t>(len)));
         while (!table.empty() && table.back() == ' ')
             table.pop_back();
         if (!valid_table_name(table)) {
@@ -309,7 +315,7 @@ void Driver::system_request(commu_block *blk)
         break;
     }
     case 9: { /* system information: a 4-byte item number */
-        if (len != 4) {
+        if (msg == nullptr || len != 4) {
             blk->retval = kIllegalArgument;
             break;
         }
