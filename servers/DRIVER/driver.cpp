@@ -1,0 +1,497 @@
+/*
+ * driver.cpp: the request loop of the database driver program: sessions,
+ * the received dictionaries (kept in the storage's catalog) and company
+ * map, the 513 and 519 complaints, and the answer to every request kind.
+ */
+#include "driver.h"
+
+#include <unistd.h>
+
+#include <cctype>
+#include <cstring>
+
+#include "al_log.h"
+#include "compnr.h"
+#include "tdb_api.h"
+#include "tss.h"
+
+namespace tdbdriver {
+
+namespace {
+
+constexpr const char *kFile = "servers/DRIVER/driver.cpp";
+constexpr const char *kComponent = "tdb_driver";
+
+/* A table code as received: 1 to 8 letters, digits or underscores. */
+bool valid_table_name(const std::string &table)
+{
+    if (table.empty() || table.size() > 8)
+        return false;
+    for (char ch : table)
+        if (!std::isalnum(static_cast<unsigned char>(ch)) && ch != '_')
+            return false;
+    return true;
+}
+
+/* The name with its first letter in upper case: the new dictionary. */
+std::string new_dictionary_name(std::string table)
+{
+    if (!table.empty())
+        table[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(table[0])));
+    return table;
+}
+
+/* Two names of the same table code, in either dictionary. */
+bool same_code(const std::string &a, const std::string &b)
+{
+    if (a.size() != b.size() || a.empty())
+        return false;
+    return std::tolower(static_cast<unsigned char>(a[0])) ==
+               std::tolower(static_cast<unsigned char>(b[0])) &&
+           a.compare(1, std::string::npos, b, 1, std::string::npos) == 0;
+}
+
+/* The bytes of a description as they travel in request 8. */
+bool encode_description(const commu_dd_desc &dd, std::vector<unsigned char> *out)
+{
+    STREAM *sp = sopenVariableByteArray("w", 0, 0);
+    if (sp == nullptr)
+        return false;
+    bool ok = commu_write_dd_desc(sp, &dd) == 0;
+    void *base = nullptr;
+    long length = 0;
+    ok = ok && getByteArrayProperties(sp, &base, &length) == 0;
+    if (ok)
+        out->assign(static_cast<unsigned char *>(base), static_cast<unsigned char *>(base) + length);
+    sclose(sp);
+    return ok;
+}
+
+bool decode_description(const std::vector<unsigned char> &bytes, commu_dd_desc *dd)
+{
+    std::vector<unsigned char> copy = bytes;
+    copy.push_back(0); /* an address even for no bytes */
+    STREAM *sp = sopenFixedByteArray(copy.data(), static_cast<long>(bytes.size()), "r");
+    if (sp == nullptr)
+        return false;
+    bool ok = commu_read_dd_desc(sp, dd) == 0;
+    sclose(sp);
+    return ok;
+}
+
+std::string table_of(const commu_dd_desc &dd)
+{
+    return std::string(dd.table, strnlen(dd.table, 8));
+}
+
+} // namespace
+
+Driver::Driver(std::string name) : name_(std::move(name)) {}
+
+Driver::~Driver()
+{
+    compnrMapFree(compnr_map_);
+}
+
+Step Driver::serve_one(STREAM *in, STREAM *out)
+{
+    commu_block blk;
+    if (commu_read_request(in, &blk) != 0) {
+        log_mesg(kFile, __LINE__, kComponent, 0,
+                 "Unreadable request of kind %d from the client: the driver stops", blk.kind);
+        return Step::Garbled;
+    }
+    if (blk.kind == COMMU_SEND_COMPNR)
+        return company_map(in, out);
+    answer(&blk);
+    if (commu_write_reply(out, &blk) != 0 || sflush(out) != 0) {
+        log_mesg(kFile, __LINE__, kComponent, 0, "Cannot write the reply to request %d", blk.kind);
+        return Step::Garbled;
+    }
+    return blk.kind == COMMU_DET_SERVER ? Step::Detached : Step::Next;
+}
+
+void Driver::answer(commu_block *blk)
+{
+    blk->retval = 0;
+    switch (blk->kind) {
+    case COMMU_ATT_SERVER:
+        attach_server(blk);
+        break;
+    case COMMU_DET_SERVER:
+        break;
+    case COMMU_ATT_SESSION:
+        attach_session(blk);
+        break;
+    case COMMU_DET_SESSION:
+        if (sessions_.erase(blk->session) == 0)
+            blk->retval = kInvalidSession;
+        break;
+    case COMMU_EXE_TABLE:
+        if (!check_table_request(blk, blk->table, blk->compnr))
+            not_available(blk, "table action");
+        break;
+    case COMMU_EXE_DB:
+        blk->audit_a = -1;
+        if (!session_known(blk->session))
+            blk->retval = kInvalidSession;
+        else
+            not_available(blk, "database action");
+        break;
+    case COMMU_EXE_SESSION:
+        session_request(blk);
+        break;
+    case COMMU_EXE_SYSTEM:
+        system_request(blk);
+        break;
+    case COMMU_DD_INFO_TABLE:
+        store_dictionary(blk);
+        break;
+    case COMMU_PERMISSION:
+        roles_ = blk->roles;
+        blk->retval = lacks_company_map() ? E_COMMU_COMPNR : 0;
+        break;
+    case COMMU_AUDITCOLS:
+        auditcols_id_ = blk->auditcols_id;
+        auditcols_ = blk->auditcols;
+        blk->retval = lacks_company_map() ? E_COMMU_COMPNR : 0;
+        break;
+    case COMMU_SQL_MESSAGE:
+        /* The reply has no return code: an empty packet answers. */
+        log_mesg(kFile, __LINE__, kComponent, 0,
+                 "SQL packets are not available in this driver yet (%ld bytes ignored)",
+                 blk->msg_len);
+        blk->answer = nullptr;
+        blk->answer_len = 0;
+        break;
+    case COMMU_EXE_UPDATE: {
+        if (!session_known(blk->session)) {
+            blk->retval = kInvalidSession;
+            break;
+        }
+        Session &s = sessions_[blk->session];
+        /* A resend after 513 carries no tables: the ones kept count. */
+        if (!blk->updates.empty()) {
+            s.pending.clear();
+            for (const commu_update_table &t : blk->updates)
+                s.pending.emplace_back(std::string(t.table, strnlen(t.table, 8)), t.compnr);
+        }
+        if (lacks_company_map()) {
+            blk->retval = E_COMMU_COMPNR;
+            break;
+        }
+        for (const auto &[table, compnr] : s.pending)
+            need_table(blk, table, compnr);
+        if (!blk->missing.empty()) {
+            blk->retval = E_COMMU_DD_MISSING;
+            break;
+        }
+        s.pending.clear();
+        not_available(blk, "buffered updates");
+        break;
+    }
+    case COMMU_EXE_ROW:
+        if (!check_table_request(blk, blk->table, blk->compnr))
+            not_available(blk, "row action");
+        blk->answer = nullptr;
+        blk->answer_len = 0;
+        break;
+    case COMMU_ALTER_TABLE:
+        blk->result = 0;
+        /* Altering needs the new definition as well. */
+        if (!check_table_request(blk, blk->table, blk->compnr, true))
+            not_available(blk, "alter table");
+        break;
+    default:
+        blk->retval = kIllegalArgument;
+        break;
+    }
+}
+
+void Driver::attach_server(commu_block *blk)
+{
+    blk->max_sessions = kMaxSessions;
+    blk->driver_pid = static_cast<long>(::getpid());
+    blk->level_flags = TssGetMode() == 2 ? COMMU_LEVEL_UNICODE : 0;
+    blk->reply_sql_protocol = COMMU_SQL_PROTOCOL;
+    blk->idle_limit = kSessionIdleLimit;
+    compnr_env_ = blk->compnr_env;
+    if (blk->sql_protocol != COMMU_SQL_PROTOCOL) {
+        log_mesg(kFile, __LINE__, kComponent, 0,
+                 "Client '%s' speaks SQL protocol %ld, this driver %d", blk->client_name.c_str(),
+                 blk->sql_protocol, COMMU_SQL_PROTOCOL);
+        blk->retval = E_COMMU_VERSION;
+        return;
+    }
+    /* Without the initialisation request the driver is its logical name. */
+    if (!ensure_storage(driver_.empty() ? name_ : driver_, args_)) {
+        blk->retval = kDatabaseNotOn;
+        return;
+    }
+    blk->retval = lacks_company_map() ? E_COMMU_COMPNR : 0;
+}
+
+void Driver::attach_session(commu_block *blk)
+{
+    if (static_cast<long>(sessions_.size()) >= kMaxSessions) {
+        log_mesg(kFile, __LINE__, kComponent, 0, "Maximum number of sessions (%ld) reached",
+                 kMaxSessions);
+        blk->session = 0;
+        blk->retval = kNoResource;
+        return;
+    }
+    /* Ids are never reused within one run of the driver. */
+    blk->session = next_session_++;
+    sessions_[blk->session].trans_name = blk->trans_name;
+    blk->retval = lacks_company_map() ? E_COMMU_COMPNR : 0;
+}
+
+void Driver::session_request(commu_block *blk)
+{
+    blk->answer = nullptr;
+    blk->answer_len = 0;
+    auto it = sessions_.find(blk->session);
+    if (it == sessions_.end()) {
+        blk->retval = kInvalidSession;
+        return;
+    }
+    if (blk->code == 2 && blk->msg != nullptr) { /* the transaction's new name */
+        it->second.trans_name.assign(reinterpret_cast<const char *>(blk->msg),
+                                     static_cast<size_t>(blk->msg_len));
+        return;
+    }
+    log_mesg(kFile, __LINE__, kComponent, 0, "Unknown session request code %ld", blk->code);
+    blk->retval = kIllegalArgument;
+}
+
+void Driver::system_request(commu_block *blk)
+{
+    static std::string answer_text; /* lives until the reply is written */
+    const auto *msg = blk->msg;
+    long len = blk->msg_len;
+    blk->answer = nullptr;
+    blk->answer_len = 0;
+    switch (blk->code) {
+    case 1: /* tracing control text */
+        if (msg != nullptr)
+            trace_text_.assign(reinterpret_cast<const char *>(msg), static_cast<size_t>(len));
+        break;
+    case 5: /* start of the conversation: a 4-byte word */
+        if (len != 4)
+            blk->retval = kIllegalArgument;
+        break;
+    case 6: { /* length of the driver name, the name, the argument string */
+        if (msg == nullptr || len < 1 || msg[0] == 0 || 1 + static_cast<long>(msg[0]) > len) {
+            blk->retval = kIllegalArgument;
+            break;
+        }
+        size_t n = msg[0];
+        driver_.assign(reinterpret_cast<const char *>(msg + 1), n);
+        args_.assign(reinterpret_cast<const char *>(msg + 1 + n), static_cast<size_t>(len) - 1 - n);
+        if (!ensure_storage(driver_, args_))
+            blk->retval = kDatabaseNotOn;
+        break;
+    }
+    case 8: { /* forget a table's definitions */
+        if (msg == nullptr || len <= 0) {
+            blk->retval = kIllegalArgument;
+            break;
+        }
+        const char *text = reinterpret_cast<const char *>(msg);
+        std::string table(text, strnlen(text, static_cast<size_t>(len)));
+        while (!table.empty() && table.back() == ' ')
+            table.pop_back();
+        if (!valid_table_name(table)) {
+            blk->retval = kIllegalArgument;
+            break;
+        }
+        for (auto it = tables_.begin(); it != tables_.end();)
+            it = same_code(it->first.first, table) ? tables_.erase(it) : std::next(it);
+        std::string error;
+        if (storage_ && !storage_->forget_definitions(table, &error)) {
+            log_mesg(kFile, __LINE__, kComponent, 0, "%s", error.c_str());
+            blk->retval = kDatabaseNotOn;
+        }
+        break;
+    }
+    case 9: { /* system information: a 4-byte item number */
+        if (msg == nullptr || len != 4) {
+            blk->retval = kIllegalArgument;
+            break;
+        }
+        long item = (long(msg[0]) << 24) | (long(msg[1]) << 16) | (long(msg[2]) << 8) | msg[3];
+        if (item == 1)
+            answer_text = storage_ ? storage_->describe() : "";
+        else if (item == 2)
+            answer_text = driver_.empty() ? name_ : driver_;
+        else if (item == 3)
+            answer_text = std::to_string(tables_.size());
+        else {
+            blk->retval = kIllegalArgument;
+            break;
+        }
+        blk->answer = reinterpret_cast<const unsigned char *>(answer_text.c_str());
+        blk->answer_len = static_cast<long>(answer_text.size());
+        break;
+    }
+    default:
+        log_mesg(kFile, __LINE__, kComponent, 0, "Unknown system request code %ld", blk->code);
+        blk->retval = kIllegalArgument;
+        break;
+    }
+}
+
+void Driver::store_dictionary(commu_block *blk)
+{
+    if (!session_known(blk->session)) {
+        blk->retval = kInvalidSession;
+        return;
+    }
+    std::string table = table_of(blk->dd);
+    if (!valid_table_name(table) || blk->dd.compnr > 999) {
+        blk->retval = kIllegalArgument;
+        return;
+    }
+    if (!ensure_storage(driver_.empty() ? name_ : driver_, args_)) {
+        blk->retval = kDatabaseNotOn;
+        return;
+    }
+    CatalogEntry entry;
+    entry.table = table;
+    entry.compnr = blk->dd.compnr;
+    entry.columns = static_cast<int>(blk->dd.columns.size());
+    entry.indexes = static_cast<int>(blk->dd.indexes.size());
+    for (const commu_dd_column &c : blk->dd.columns) {
+        if (!entry.column_list.empty())
+            entry.column_list += ",";
+        entry.column_list += c.name + ":" + std::to_string(c.type) + ":" + std::to_string(c.length);
+    }
+    std::string error;
+    if (!encode_description(blk->dd, &entry.description)) {
+        blk->retval = kMemory;
+        return;
+    }
+    if (!storage_->save_definition(entry, &error)) {
+        log_mesg(kFile, __LINE__, kComponent, 0, "%s", error.c_str());
+        blk->retval = kDatabaseNotOn;
+        return;
+    }
+    tables_[{table, entry.compnr}] = blk->dd;
+}
+
+Step Driver::company_map(STREAM *in, STREAM *out)
+{
+    CompnrMap *map = nullptr;
+    commu_block blk;
+    blk.kind = COMMU_SEND_COMPNR;
+    if (compnrReadMap(in, &map) != 0) {
+        if (tdb_errno == E_COMMU_ILLEGAL_STATE) {
+            log_mesg(kFile, __LINE__, kComponent, 0,
+                     "Unreadable company-number map from the client: the driver stops");
+            return Step::Garbled;
+        }
+        /* The whole body was read; the mapping itself is refused. */
+        log_mesg(kFile, __LINE__, kComponent, 0, "Company-number map refused (error %d)",
+                 tdb_errno);
+        blk.retval = tdb_errno;
+    } else {
+        compnrMapFree(compnr_map_);
+        compnr_map_ = map;
+        if (lacks_company_map()) {
+            log_mesg(kFile, __LINE__, kComponent, 0,
+                     "Company-number map of environment '%s' received, '%s' announced",
+                     compnrMapGetEnv(map), compnr_env_.c_str());
+            blk.retval = E_COMMU_COMPNR;
+        }
+    }
+    if (commu_write_reply(out, &blk) != 0 || sflush(out) != 0)
+        return Step::Garbled;
+    return Step::Next;
+}
+
+void Driver::not_available(commu_block *blk, const char *what)
+{
+    log_mesg(kFile, __LINE__, kComponent, 0,
+             "Request %d (%s) is not available in this driver yet: answered %ld", blk->kind, what,
+             kNotAvailable);
+    blk->retval = kNotAvailable;
+}
+
+bool Driver::ensure_storage(const std::string &driver, const std::string &args)
+{
+    if (storage_)
+        return true;
+    std::string error;
+    std::unique_ptr<Storage> storage = make_storage(driver, args, &error);
+    std::vector<CatalogEntry> catalog;
+    if (!storage || !storage->open(&error) || !storage->load_catalog(&catalog, &error)) {
+        if (error != storage_error_) /* report each reason once */
+            log_mesg(kFile, __LINE__, kComponent, 0, "%s", error.c_str());
+        storage_error_ = error;
+        return false;
+    }
+    for (const CatalogEntry &e : catalog) {
+        commu_dd_desc dd;
+        if (!decode_description(e.description, &dd) || table_of(dd) != e.table) {
+            log_mesg(kFile, __LINE__, kComponent, 0,
+                     "Catalog entry %s%03d cannot be read: the client will send it again",
+                     e.table.c_str(), e.compnr);
+            continue;
+        }
+        tables_[{e.table, e.compnr}] = std::move(dd);
+    }
+    storage_ = std::move(storage);
+    return true;
+}
+
+bool Driver::session_known(long id) const
+{
+    return sessions_.count(id) != 0;
+}
+
+bool Driver::lacks_company_map() const
+{
+    if (compnr_env_.empty())
+        return false;
+    return compnr_map_ == nullptr || compnr_env_ != compnrMapGetEnv(compnr_map_);
+}
+
+void Driver::need_table(commu_block *blk, const std::string &table, int compnr) const
+{
+    if (tables_.count({table, compnr}) != 0)
+        return;
+    for (const commu_missing_dd &m : blk->missing)
+        if (table == m.table && compnr == m.compnr)
+            return;
+    commu_missing_dd m{};
+    std::strncpy(m.table, table.c_str(), 8);
+    m.compnr = compnr;
+    blk->missing.push_back(m);
+}
+
+bool Driver::check_table_request(commu_block *blk, const std::string &table, int compnr,
+                                 bool with_new)
+{
+    if (!session_known(blk->session)) {
+        blk->retval = kInvalidSession;
+        return true;
+    }
+    if (!valid_table_name(table)) {
+        blk->retval = kIllegalArgument;
+        return true;
+    }
+    if (compnr < 0 || compnr > 999 || lacks_company_map()) {
+        blk->retval = E_COMMU_COMPNR;
+        return true;
+    }
+    need_table(blk, table, compnr);
+    if (with_new)
+        need_table(blk, new_dictionary_name(table), compnr);
+    if (!blk->missing.empty()) {
+        blk->retval = E_COMMU_DD_MISSING;
+        return true;
+    }
+    return false;
+}
+
+} // namespace tdbdriver
