@@ -30,6 +30,11 @@ struct ProcessEnvironment {
         setenv("PACKAGE_COMB", "test", 1);
         unsetenv("TSE_REM");
         dir.write("log/.keep", "");
+        /* A user and a development-tools release, for the tests that run
+         * the client API (logon) against the driver. */
+        setenv("USER", "drvuser", 1);
+        dir.write("lib/user/u/udrvuser", "usertype: S\npacc: test\n");
+        dir.write("tools/tt7.6_a/o6.2/ottiex1287", "");
         dir.write("lib/fd6.2.test", std::string("tt tools/tt7.6_a\ndb ") + DRIVER_DEMO_TSE +
                                         "/appl/db6.2\n");
         dir.write("lib/ipc_info", std::string("sqlite p ") + TDB_DRIVER_PATH +
