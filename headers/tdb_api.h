@@ -67,7 +67,7 @@ int tdb_init_api(const char *progname, int progname_mode, int attach_shm,
 /*
  * Logs on with a client name (at most 8 characters are kept): loads the
  * client resources ("lib/defaults/db_resource", then the file named by
- * USR_DBC_RES), the audit columns, the server specification of
+ * USR_DBC_RES), the audit columns, the server list of
  * tdb_driver and the roles. Once per process: a second call fails with
  * 502, also after tdb_logoff; 251 when the audit columns cannot be read.
  */

@@ -1,6 +1,6 @@
 /*
  * c_client.cpp: servers and sessions of the tdb API: finding or making the
- * session that serves a table, trying a server specification's
+ * session that serves a table, trying a server list's
  * alternatives, stopping sessions, transactions and servers, the idle
  * clean-up tdb_schedule with its tree printout, and the server queries.
  */
@@ -128,7 +128,7 @@ bool tree_wanted()
 
 } // namespace
 
-bool tdb_same_spec(const dd_server_choice &a, const dd_server_choice &b)
+bool tdb_same_choice(const dd_server_choice &a, const dd_server_choice &b)
 {
     if (a.nr_alt != b.nr_alt)
         return false;
@@ -210,21 +210,21 @@ tdb_session *get_new_tdb_session(tdb_server *server, tdb_trans *trans)
     return session;
 }
 
-tdb_session *get_new_tdb_server_and_session(const dd_server_choice *spec, tdb_trans *trans,
+tdb_session *get_new_tdb_server_and_session(const dd_server_choice *choice, tdb_trans *trans,
                                             int /*flag*/)
 {
     tdb_server *server = new_record<tdb_server>();
     if (server == nullptr)
         return nullptr;
     server->server_id = ++tdb_info.last_server_id;
-    if (spec != nullptr)
-        server->spec = *spec;
+    if (choice != nullptr)
+        server->choice = *choice;
     server->death_handler =
         tdb_info.server_death_handler != nullptr ? tdb_info.server_death_handler : server_death;
     int first_error = 0;
-    const int count = spec != nullptr ? std::min(spec->nr_alt, DD_MAX_ALTERNATIVES) : 0;
+    const int count = choice != nullptr ? std::min(choice->nr_alt, DD_MAX_ALTERNATIVES) : 0;
     for (int i = 0; i < count; ++i) {
-        const dd_server *alt = spec->alt[i];
+        const dd_server *alt = choice->alt[i];
         if (alt == nullptr)
             continue;
         server->driver = alt;
@@ -261,20 +261,20 @@ tdb_session *get_new_tdb_server_and_session(const dd_server_choice *spec, tdb_tr
     return nullptr;
 }
 
-tdb_session *TdbGetSession(tdb_trans *trans, const void *dd_entry, const dd_server_choice *spec,
+tdb_session *TdbGetSession(tdb_trans *trans, const void *dd_entry, const dd_server_choice *choice,
                            tdb_table_use **table_out)
 {
     if (table_out != nullptr)
         *table_out = nullptr;
-    if (trans == nullptr || spec == nullptr) {
+    if (trans == nullptr || choice == nullptr) {
         tdb_errno = 505;
         return nullptr;
     }
-    /* 1. A session of the transaction on an equal specification, one that
+    /* 1. A session of the transaction on an equal server list, one that
      * already has the table first. */
     tdb_session *first = nullptr;
     for (tdb_session *s = trans->sessions; s; s = s->next_in_trans) {
-        if (s->server == nullptr || !tdb_same_spec(s->server->spec, *spec))
+        if (s->server == nullptr || !tdb_same_choice(s->server->choice, *choice))
             continue;
         for (tdb_table_use *t = s->tables; t; t = t->next) {
             if (t->dd_entry == dd_entry) {
@@ -290,10 +290,10 @@ tdb_session *TdbGetSession(tdb_trans *trans, const void *dd_entry, const dd_serv
         return first;
     /* 2. A server with room. */
     for (tdb_server *server = tdb_info.servers; server; server = server->next)
-        if (tdb_same_spec(server->spec, *spec) && server->nr_sessions < server->max_sessions)
+        if (tdb_same_choice(server->choice, *choice) && server->nr_sessions < server->max_sessions)
             return get_new_tdb_session(server, trans);
     /* 3. A new server. */
-    return get_new_tdb_server_and_session(spec, trans, 0);
+    return get_new_tdb_server_and_session(choice, trans, 0);
 }
 
 /* ---- idle clean-up ------------------------------------------------------------------------ */

@@ -23,15 +23,15 @@ int tdb_get_detail_error_by_trans(char *table, int *number, const char **text,
 
 /*
  * The session of trans that serves a table with dictionary entry dd_entry
- * and server specification spec: an existing one (with *table_out the
+ * and server list choice: an existing one (with *table_out the
  * table record when it has one for dd_entry, else null), a new session on
  * a server with room, or a new server and session. Null on failure.
  */
-tdb_session *TdbGetSession(tdb_trans *trans, const void *dd_entry, const dd_server_choice *spec,
+tdb_session *TdbGetSession(tdb_trans *trans, const void *dd_entry, const dd_server_choice *choice,
                            tdb_table_use **table_out);
-/* A new server for spec (trying its alternatives) and a session of
+/* A new server for choice (trying its alternatives) and a session of
  * trans on it; null with the first failure's code, or 505. */
-tdb_session *get_new_tdb_server_and_session(const dd_server_choice *spec, tdb_trans *trans,
+tdb_session *get_new_tdb_server_and_session(const dd_server_choice *choice, tdb_trans *trans,
                                             int flag);
 /* A new session of trans on server; null on failure. */
 tdb_session *get_new_tdb_session(tdb_server *server, tdb_trans *trans);
@@ -44,9 +44,9 @@ int tdb_stop_server(tdb_server *server);
 void tdb_free_trans(tdb_trans *trans);
 void tdb_free_server(tdb_server *server);
 
-/* True when two server specifications are equal, alternative by
+/* True when two server lists are equal, alternative by
  * alternative. */
-bool tdb_same_spec(const dd_server_choice &a, const dd_server_choice &b);
+bool tdb_same_choice(const dd_server_choice &a, const dd_server_choice &b);
 
 /* The server/session tree under a label ("before schedule", ...). */
 void tdb_print_tree(FILE *out, const char *label);

@@ -101,9 +101,9 @@ struct tdb_server {
     std::string driver_name;
     std::string driver_args;
     const dd_server *driver = nullptr; /* the dictionary's record, when known */
-    /* The server specification this server was made for: its
+    /* The server list this server was made for: its
      * alternative driver definitions in order. */
-    dd_server_choice spec{};
+    dd_server_choice choice{};
     STREAM *rd = nullptr;               /* both null: not activated */
     STREAM *wr = nullptr;
     long level_flags = 0;

@@ -320,7 +320,7 @@ int tdb_logon(const char *client)
         tdb_errno = 251;
         return -1;
     }
-    /* 7. A server specification for every table. */
+    /* 7. A server list for every table. */
     if (tdb_res.tdb_driver != nullptr && tdb_res.tdb_driver[0] != '\0')
         specify_server(tdb_res.tdb_driver);
     /* 8. The debug switches. */

@@ -77,8 +77,8 @@ int open_overflow(RDS *set)
     for (int tries = 0;; tries++) {
         std::snprintf(name, sizeof name, "%s/qp%06d.%x", dir.c_str(),
                       static_cast<int>(getpid()), g_overflow_counter++);
-        std::string spec = std::string("{nolog}") + name;
-        STREAM *sp = sopen(spec.c_str(), "x+");
+        std::string path = std::string("{nolog}") + name;
+        STREAM *sp = sopen(path.c_str(), "x+");
         if (sp != nullptr) {
             set->ovf = sp;
             set->ovf_name = static_cast<char *>(mal_strsave(name, MAL_ID | MAL_HEADER, set->pool));

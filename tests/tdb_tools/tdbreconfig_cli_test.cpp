@@ -1573,7 +1573,7 @@ TEST_F(CompanyMapping, LogicalCompanyFirstProcessesThePhysicalTable)
                   reportLine("dbtst100112", "C0", 0, "Already Processed!"));
 }
 
-TEST_F(CompanyMapping, TableSpecificationCoversOnlyThatTable)
+TEST_F(CompanyMapping, TablePatternCoversOnlyThatTable)
 {
     writeMapping("dbtst120:112:113\n");
     RunResult r = run({"-N", "dbtst100", "dbtst120", "-C", "113"});

@@ -89,7 +89,7 @@ dd_server make_driver(int type, const char *name, const char *args)
     return d;
 }
 
-dd_server_choice spec_of(std::initializer_list<dd_server *> alts)
+dd_server_choice choice_of(std::initializer_list<dd_server *> alts)
 {
     dd_server_choice c{};
     for (dd_server *a : alts)
@@ -389,13 +389,13 @@ TEST_F(Api, TheSecondAlternativeServesWhenTheFirstCannotBeStarted)
 
     dd_server bad = make_driver(16, "bad", "x");
     dd_server good = make_driver(16, "good", "a\1b");
-    dd_server_choice spec = spec_of({&bad, &good});
+    dd_server_choice choice = choice_of({&bad, &good});
     ASSERT_EQ(tdb_start_session("work"), 1u);
     tdb_trans *trans = tdb_get_trans_by_id(1);
     ASSERT_NE(trans, nullptr);
     int entry = 0;
     tdb_table_use *table = reinterpret_cast<tdb_table_use *>(1);
-    tdb_session *session = TdbGetSession(trans, &entry, &spec, &table);
+    tdb_session *session = TdbGetSession(trans, &entry, &choice, &table);
     ASSERT_NE(session, nullptr) << tdb_errno;
     EXPECT_EQ(table, nullptr);
     EXPECT_EQ(g_start_calls, 2);
@@ -410,7 +410,7 @@ TEST_F(Api, TheSecondAlternativeServesWhenTheFirstCannotBeStarted)
     EXPECT_EQ(server->death_handler, &server_death);
     EXPECT_EQ(tdb_get_nr_drivers(), 1);
     /* The same table again: the same session. */
-    EXPECT_EQ(TdbGetSession(trans, &entry, &spec, nullptr), session);
+    EXPECT_EQ(TdbGetSession(trans, &entry, &choice, nullptr), session);
 
     char text[16];
     ASSERT_EQ(tdb_get_db_system_info(1, 103, text, sizeof text), 0);
@@ -449,16 +449,16 @@ TEST_F(Api, WhenEveryAlternativeFailsTheFirstFailureIsReported)
     g_start_calls = 0;
     dd_server mute = make_driver(16, "mute", "");
     dd_server bad = make_driver(16, "bad", "");
-    dd_server_choice spec = spec_of({&mute, &bad});
+    dd_server_choice choice = choice_of({&mute, &bad});
     ASSERT_EQ(tdb_start_session("w"), 1u);
     tdb_trans *trans = tdb_get_trans_by_id(1);
-    EXPECT_EQ(get_new_tdb_server_and_session(&spec, trans, 0), nullptr);
+    EXPECT_EQ(get_new_tdb_server_and_session(&choice, trans, 0), nullptr);
     EXPECT_EQ(tdb_errno, 215);
     EXPECT_EQ(g_start_calls, 2);
     EXPECT_EQ(tdb_get_nr_drivers(), 0);
     EXPECT_EQ(trans->sessions, nullptr);
 
-    /* A specification without alternatives: 505. */
+    /* A server list without alternatives: 505. */
     dd_server_choice empty{};
     tdb_errno = 0;
     EXPECT_EQ(get_new_tdb_server_and_session(&empty, trans, 0), nullptr);
@@ -470,12 +470,12 @@ TEST_F(Api, TheAuditDriverIsNeverAttachedAndTakes255Sessions)
     g_start_calls = 0;
     tdb_info.start_driver = start_fake;
     dd_server audit = make_driver(DD_SRV_AUDIT | DD_SRV_REMOTE, "audit", "");
-    dd_server_choice spec = spec_of({&audit});
+    dd_server_choice choice = choice_of({&audit});
     int entry = 0;
     tdb_server *first = nullptr;
     for (unsigned int i = 1; i <= 255; ++i) {
         ASSERT_EQ(tdb_start_session(("a" + std::to_string(i)).c_str()), i);
-        tdb_session *s = TdbGetSession(tdb_get_trans_by_id(i), &entry, &spec, nullptr);
+        tdb_session *s = TdbGetSession(tdb_get_trans_by_id(i), &entry, &choice, nullptr);
         ASSERT_NE(s, nullptr) << i;
         if (first == nullptr)
             first = s->server;
@@ -490,14 +490,14 @@ TEST_F(Api, TheAuditDriverIsNeverAttachedAndTakes255Sessions)
     EXPECT_EQ(first->rd, nullptr);
 }
 
-TEST_F(Api, SessionsAreFoundByEqualSpecificationAndServersWithRoom)
+TEST_F(Api, SessionsAreFoundByEqualServerListAndServersWithRoom)
 {
     dd_server a1 = make_driver(DD_SRV_AUDIT, "one", "");
     dd_server a2 = make_driver(DD_SRV_AUDIT, "two", "");
     dd_server a1_copy = make_driver(DD_SRV_AUDIT, "one", "");
-    dd_server_choice s1 = spec_of({&a1});
-    dd_server_choice s1b = spec_of({&a1_copy});
-    dd_server_choice s12 = spec_of({&a1, &a2});
+    dd_server_choice s1 = choice_of({&a1});
+    dd_server_choice s1b = choice_of({&a1_copy});
+    dd_server_choice s12 = choice_of({&a1, &a2});
     ASSERT_EQ(tdb_start_session("x"), 1u);
     ASSERT_EQ(tdb_start_session("y"), 2u);
     tdb_trans *x = tdb_get_trans_by_id(1);
@@ -521,7 +521,7 @@ TEST_F(Api, SessionsAreFoundByEqualSpecificationAndServersWithRoom)
     EXPECT_NE(sy, sx);
     EXPECT_EQ(sy->server, sx->server);
     EXPECT_EQ(sx->server->nr_sessions, 2);
-    /* A longer specification is another server. */
+    /* A longer server list is another server. */
     tdb_session *sz = TdbGetSession(x, &e1, &s12, nullptr);
     ASSERT_NE(sz, nullptr);
     EXPECT_NE(sz->server, sx->server);
@@ -532,10 +532,10 @@ TEST_F(Api, SessionsAreFoundByEqualSpecificationAndServersWithRoom)
 TEST_F(Api, TheTreePrintoutShowsServersSessionsTablesAndCursors)
 {
     dd_server db = make_driver(DD_SRV_DB, "db", "");
-    dd_server_choice spec = spec_of({&db});
+    dd_server_choice choice = choice_of({&db});
     tdb_server server;
     server.driver_type = DD_SRV_DB;
-    server.spec = spec;
+    server.choice = choice;
     tdb_trans trans;
     trans.id = 3;
     tdb_session session;
@@ -578,11 +578,11 @@ TEST_F(Api, AnIdleServerIsStoppedAtTheThirdSchedule)
         logon_in_child();
         EXPECT_EQ(tdb_info.server_idle_limit, 3);
         dd_server audit = make_driver(DD_SRV_AUDIT, "audit", "");
-        dd_server_choice spec = spec_of({&audit});
+        dd_server_choice choice = choice_of({&audit});
         ASSERT_EQ(tdb_start_session("busy"), 1u);
         ASSERT_EQ(tdb_start_session("idle"), 2u);
         int entry = 0;
-        tdb_session *busy = TdbGetSession(tdb_get_trans_by_id(1), &entry, &spec, nullptr);
+        tdb_session *busy = TdbGetSession(tdb_get_trans_by_id(1), &entry, &choice, nullptr);
         ASSERT_NE(busy, nullptr);
         /* One session keeps an open cursor, the other ends at once. */
         busy->server->idle_limit = 1;
@@ -647,9 +647,9 @@ TEST_F(Api, TheDeathHandlerGoesToEveryNewServer)
     static int called = 0;
     tdb_set_server_death_handler([] { ++called; });
     dd_server audit = make_driver(DD_SRV_AUDIT, "audit", "");
-    dd_server_choice spec = spec_of({&audit});
+    dd_server_choice choice = choice_of({&audit});
     ASSERT_EQ(tdb_start_session("h"), 1u);
-    tdb_session *s = get_new_tdb_server_and_session(&spec, tdb_get_trans_by_id(1), 0);
+    tdb_session *s = get_new_tdb_server_and_session(&choice, tdb_get_trans_by_id(1), 0);
     ASSERT_NE(s, nullptr);
     ASSERT_NE(s->server->death_handler, nullptr);
     s->server->death_handler();
@@ -787,9 +787,9 @@ TEST_F(Api, LogoffFailsWith215ForASessionMissingFromItsServer)
     in_child([] {
         logon_in_child();
         dd_server audit = make_driver(DD_SRV_AUDIT, "audit", "");
-        dd_server_choice spec = spec_of({&audit});
+        dd_server_choice choice = choice_of({&audit});
         ASSERT_EQ(tdb_start_session("lost"), 1u);
-        tdb_session *s = get_new_tdb_server_and_session(&spec, tdb_get_trans_by_id(1), 0);
+        tdb_session *s = get_new_tdb_server_and_session(&choice, tdb_get_trans_by_id(1), 0);
         ASSERT_NE(s, nullptr);
         s->server->sessions = nullptr; /* the server lost track of it */
         g_log.clear();
