@@ -13,7 +13,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 
 #include "al_log.h"
@@ -124,4 +126,46 @@ TEST(ClientApi, ADriverThatCannotBeStartedGives505)
         EXPECT_EQ(tdb_get_nr_drivers(), 0);
         EXPECT_EQ(tdb_logoff(), 0);
     });
+}
+
+TEST(ClientApi, ADriverThatDiesMidRequestEndsTheClientWithStatus1AndALogLine)
+{
+    const std::string log = drivertest::root() + "/log/log.drvdeath";
+    std::remove(log.c_str());
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        /* The test's own expectations cannot report from here: any other
+         * ending than the client's status 1 fails below. */
+        if (tdb_init_api("drvdeath", LOG_DEST_FILE, 0, 0) != 0 || tdb_logon("tdbreconfig") != 0)
+            _exit(10);
+        const unsigned trans_id = tdb_start_session("dying");
+        dd_server sqlite{};
+        sqlite.type = 16;
+        sqlite.name = const_cast<char *>("sqlite");
+        const std::string db = drivertest::root() + "/client_death.db";
+        sqlite.args = const_cast<char *>(db.c_str());
+        dd_server_choice choice{};
+        choice.alt[choice.nr_alt++] = &sqlite;
+        tdb_session *session = get_new_tdb_server_and_session(
+            &choice, tdb_get_trans_by_id(static_cast<int>(trans_id)), 0);
+        if (session == nullptr)
+            _exit(11);
+        const pid_t driver = static_cast<pid_t>(session->server->driver_pid);
+        kill(driver, SIGKILL);
+        waitpid(driver, nullptr, 0);
+        /* A system-information request goes to the dead driver: the broken
+         * channel calls the death handler, which ends this process. */
+        char answer[64];
+        tdb_get_db_system_info(1, 1, answer, sizeof answer);
+        _exit(12);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    std::ifstream in(log);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("Detected server disconnection"), std::string::npos) << text;
 }
