@@ -432,23 +432,33 @@ static bool valid_column_name(const char *name)
     return true;
 }
 
-struct _dd_column *ddcolumn_by_ddtable(const struct _dd_table *table, const char *field)
+/* Binary search of an array sorted by the field part of its names (a
+ * table's columns, its references); null when absent. */
+namespace {
+template <typename T, typename NameOf>
+T *find_by_field(T *items, int count, std::string_view want, NameOf name_of)
 {
-    if (!table || !field || !table->columns)
-        return nullptr;
-    std::string_view want = field_of(field);
-    int lo = 0, hi = table->nr_columns - 1;
+    int lo = 0, hi = count - 1;
     while (lo <= hi) {
-        int mid = (lo + hi) / 2;
-        int c = want.compare(field_of(table->columns[mid].name));
+        const int mid = (lo + hi) / 2;
+        const int c = want.compare(field_of(name_of(items[mid])));
         if (c == 0)
-            return &table->columns[mid];
+            return &items[mid];
         if (c < 0)
             hi = mid - 1;
         else
             lo = mid + 1;
     }
     return nullptr;
+}
+} // namespace
+
+struct _dd_column *ddcolumn_by_ddtable(const struct _dd_table *table, const char *field)
+{
+    if (!table || !field || !table->columns)
+        return nullptr;
+    return find_by_field(table->columns, table->nr_columns, field_of(field),
+                         [](const _dd_column &c) { return c.name; });
 }
 
 struct _dd_column *ddcolumn(const char *name)
@@ -592,19 +602,8 @@ struct _dd_ref *ddfrom_ref(const char *name)
     _dd_table *t = ddtable_from_columnname(name);
     if (!t)
         return nullptr;
-    std::string_view want = field_of(name);
-    int lo = 0, hi = t->nr_refs - 1;
-    while (lo <= hi) {
-        int mid = (lo + hi) / 2;
-        int c = want.compare(field_of(t->refs[mid].column_name));
-        if (c == 0)
-            return &t->refs[mid];
-        if (c < 0)
-            hi = mid - 1;
-        else
-            lo = mid + 1;
-    }
-    return nullptr;
+    return find_by_field(t->refs, t->nr_refs, field_of(name),
+                         [](const _dd_ref &r) { return r.column_name; });
 }
 
 struct _dd_ref_by *ddto_ref_list(const char *name, int *count)
