@@ -108,13 +108,13 @@ TEST_F(DriverCatalog, UnknownTableAnswers513ListingItThenDeliveryEndsTheComplain
     ASSERT_TRUE(c.exchange(dd, &reply));
     EXPECT_EQ(reply.retval, 0);
 
-    /* Known now: table data is what the driver does not offer yet. */
+    /* Known now: the table itself has not been created. */
     long mark = driver_log_mark();
     ASSERT_TRUE(c.exchange(table_action(session, "dbtst100", 100, 8), &reply));
-    EXPECT_EQ(reply.retval, 215);
+    EXPECT_EQ(reply.retval, 506);
     EXPECT_TRUE(reply.missing.empty());
-    EXPECT_NE(driver_log_since(mark).find(
-                  "Request 4 (table action) is not available in this driver yet: answered 215"),
+    EXPECT_NE(driver_log_since(mark).find("Table action nr_rows (8) on dbtst100_100: table "
+                                          "dbtst100_100 does not exist (error 506)"),
               std::string::npos)
         << driver_log_since(mark);
     /* The definition was sent for company 100 only. */
@@ -200,7 +200,7 @@ TEST_F(DriverCatalog, BufferedUpdatesResentWithoutTablesStillNameTheMissingOnes)
     EXPECT_EQ(reply.retval, 0);
     upd.updates.clear(); /* the resend carries N = 0 */
     ASSERT_TRUE(c.exchange(upd, &reply));
-    EXPECT_EQ(reply.retval, 215);
+    EXPECT_EQ(reply.retval, 0) << "the kept (empty) store was applied";
     EXPECT_EQ(c.detach(), 0);
 }
 
@@ -265,7 +265,7 @@ TEST_F(DriverCatalog, RestartedDriverKnowsTheCatalog)
     long session = c.attach_session();
     commu_block reply;
     ASSERT_TRUE(c.exchange(table_action(session, "dbtst100", 100, 8), &reply));
-    EXPECT_EQ(reply.retval, 215) << "no 513: the definition came from the catalog";
+    EXPECT_EQ(reply.retval, 506) << "no 513: the definition came from the catalog";
     ASSERT_TRUE(c.exchange(system_request(9, std::string("\0\0\0\3", 4)), &reply));
     EXPECT_EQ(std::string(reinterpret_cast<const char *>(reply.answer),
                           static_cast<size_t>(reply.answer_len)),
@@ -323,7 +323,7 @@ TEST_F(DriverCatalog, SharedLibraryDriverServesInThisProcessWithTheSameCatalog)
         ASSERT_TRUE(c.exchange(dictionary_of(session, "dbtst100", 100), &reply));
         EXPECT_EQ(reply.retval, 0);
         ASSERT_TRUE(c.exchange(table_action(session, "dbtst100", 100, 8), &reply));
-        EXPECT_EQ(reply.retval, 215);
+        EXPECT_EQ(reply.retval, 506);
         EXPECT_EQ(c.detach(), 0);
     }
     EXPECT_EQ(catalog_rows(db).size(), 1u);
@@ -334,6 +334,6 @@ TEST_F(DriverCatalog, SharedLibraryDriverServesInThisProcessWithTheSameCatalog)
     long session = c.attach_session();
     commu_block reply;
     ASSERT_TRUE(c.exchange(table_action(session, "dbtst100", 100, 8), &reply));
-    EXPECT_EQ(reply.retval, 215);
+    EXPECT_EQ(reply.retval, 506);
     EXPECT_EQ(c.detach(), 0);
 }
