@@ -5,7 +5,9 @@
  * read (12), each checked in the database file with SQLite itself.
  */
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sqlite3.h>
+#include <sys/resource.h>
 
 #include <cmath>
 #include <cstring>
@@ -721,6 +723,69 @@ TEST_F(DriverTables, ALockedReadHoldsTheRowForTheSession)
     EXPECT_EQ(send_updates({upd.table("dbtst100", 0)}, &reply, other), 0);
     ASSERT_EQ(dbaction(1, other), 0);
     EXPECT_EQ(one(db, "SELECT name FROM dbtst100_000"), "x");
+}
+
+} // namespace
+
+namespace {
+
+/* A driver whose files may not grow beyond a limit: the commit that
+ * needs more room answers 523 and leaves nothing behind. */
+TEST_F(DriverTables, ADatabaseThatCannotGrowAnswers523AtCommit)
+{
+    EXPECT_EQ(c.detach(), 0);
+    detached = true;
+    struct rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    struct rlimit small = old;
+    small.rlim_cur = 128 * 1024 + 100; /* a page written across it is cut short */
+    void (*previous)(int) = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    Connection limited; /* the child inherits the limit and the ignored signal */
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, previous);
+    ASSERT_TRUE(limited.ok());
+    ASSERT_EQ(limited.start("sqlite", db).retval, 0);
+    long s = limited.attach_session();
+    commu_block reply;
+    ASSERT_TRUE(limited.exchange(dictionary_of(s, "dbtst100", 0), &reply));
+    ASSERT_EQ(reply.retval, 0);
+    commu_block create = table_action(s, "dbtst100", 0, 4);
+    create.action = type_commu_table_action(4) | 4;
+    ASSERT_TRUE(limited.exchange(create, &reply));
+    ASSERT_EQ(reply.retval, 0);
+
+    Store store(demo("dbtst100"));
+    for (int i = 0; i < 3000; i++) {
+        char code[16];
+        std::snprintf(code, sizeof code, "%06d", i);
+        store.add(i + 1, 1, 0, article(code).str("mbname", std::string(30, 'm')).bytes());
+    }
+    commu_block upd;
+    upd.kind = COMMU_EXE_UPDATE;
+    upd.session = s;
+    upd.updates = {store.table("dbtst100", 0)};
+    ASSERT_TRUE(limited.exchange(upd, &reply));
+    ASSERT_EQ(reply.retval, 0) << "the rows wait in the page cache";
+    long mark = driver_log_mark();
+    commu_block commit;
+    commit.kind = COMMU_EXE_DB;
+    commit.session = s;
+    commit.action = 1;
+    ASSERT_TRUE(limited.exchange(commit, &reply));
+    EXPECT_EQ(reply.retval, 523);
+    EXPECT_NE(driver_log_since(mark).find("Database action 1 of session 1: commit: "),
+              std::string::npos)
+        << driver_log_since(mark);
+    EXPECT_NE(driver_log_since(mark).find("[File too large]"), std::string::npos)
+        << driver_log_since(mark);
+    EXPECT_EQ(one(db, "SELECT count(*) FROM dbtst100_000"), "0");
+    commu_block count = table_action(s, "dbtst100", 0, 8);
+    count.action = 8;
+    ASSERT_TRUE(limited.exchange(count, &reply));
+    EXPECT_EQ(reply.retval, 0);
+    EXPECT_EQ(reply.result, 0);
+    EXPECT_EQ(limited.detach(), 0);
 }
 
 } // namespace
