@@ -789,3 +789,59 @@ TEST_F(DriverTables, ADatabaseThatCannotGrowAnswers523AtCommit)
 }
 
 } // namespace
+
+namespace {
+
+/* The same driver as a shared library in this process: rows in and out. */
+TEST(DriverTablesLibrary, SharedLibraryDriverStoresAndReadsRows)
+{
+    root();
+    tdbtest::TempDir dir;
+    std::string db = dir.path() + "/lib.db";
+    Connection c("sqlite_lib");
+    ASSERT_TRUE(c.ok());
+    ASSERT_EQ(c.start("sqlite", db).retval, 0);
+    long s = c.attach_session();
+    commu_block reply;
+    ASSERT_TRUE(c.exchange(dictionary_of(s, "dbtst100", 9), &reply));
+    ASSERT_EQ(reply.retval, 0);
+    commu_block create = table_action(s, "dbtst100", 9, 4);
+    create.action = type_commu_table_action(4) | 4;
+    ASSERT_TRUE(c.exchange(create, &reply));
+    ASSERT_EQ(reply.retval, 0);
+
+    const _dd_table *t = demo("dbtst100");
+    Row row = Row(t).str("code", "LIB").str("mbname", "\x9b\x81\x9c\xad").l("date", 738000);
+    Store store(t);
+    store.add(1, 1, 0, row.bytes());
+    commu_block upd;
+    upd.kind = COMMU_EXE_UPDATE;
+    upd.session = s;
+    upd.updates = {store.table("dbtst100", 9)};
+    ASSERT_TRUE(c.exchange(upd, &reply));
+    ASSERT_EQ(reply.retval, 0);
+    commu_block commit;
+    commit.kind = COMMU_EXE_DB;
+    commit.session = s;
+    commit.action = 1;
+    ASSERT_TRUE(c.exchange(commit, &reply));
+    ASSERT_EQ(reply.retval, 0);
+    EXPECT_EQ(one(db, "SELECT mbname || '/' || date FROM dbtst100_009"), "\xe4\xb8\xad/738000");
+
+    std::string key = row.key();
+    commu_block read;
+    read.kind = COMMU_EXE_ROW;
+    read.session = s;
+    read.table = "dbtst100";
+    read.compnr = 9;
+    read.action = 13 | type_commu_row_action(13);
+    read.msg = reinterpret_cast<const unsigned char *>(key.data());
+    read.msg_len = static_cast<long>(key.size());
+    ASSERT_TRUE(c.exchange(read, &reply));
+    ASSERT_EQ(reply.retval, 0);
+    EXPECT_EQ(std::vector<unsigned char>(reply.answer, reply.answer + reply.answer_len),
+              row.as_read(9));
+    EXPECT_EQ(c.detach(), 0);
+}
+
+} // namespace
