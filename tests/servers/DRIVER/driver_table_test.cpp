@@ -845,3 +845,42 @@ TEST(DriverTablesLibrary, SharedLibraryDriverStoresAndReadsRows)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(DriverTables, ADamagedUpdateStoreAnswers520WithDetail215AndAppliesNothing)
+{
+    create100();
+    Store store(demo("dbtst100"));
+    store.add(1, 1, 0, article("A").bytes());
+    store.add(2, 1, 0, article("B").bytes());
+    commu_update_table u = store.table("dbtst100", 0);
+    /* Cut inside the second row. */
+    u.bytes.resize(u.bytes.size() - 3);
+    u.byte_count = static_cast<long>(u.bytes.size());
+    commu_block reply;
+    ASSERT_EQ(send_updates({u}, &reply), 520);
+    EXPECT_EQ(reply.detail_code, 215);
+    EXPECT_EQ(reply.detail_text, "the update store is damaged after 1 rows");
+    EXPECT_EQ(dbaction(5), 0) << "nothing was applied, no transaction started";
+    /* A column number beyond the table's columns. */
+    u = store.table("dbtst100", 0);
+    u.bytes[4] = 0x7F;
+    ASSERT_EQ(send_updates({u}, &reply), 520);
+    EXPECT_EQ(reply.detail_code, 215);
+    EXPECT_EQ(one(db, "SELECT count(*) FROM dbtst100_000"), "0");
+}
+
+TEST_F(DriverTables, ADefinitionReceivedInAnAbortedTransactionStaysInTheCatalog)
+{
+    create100();
+    Store store(demo("dbtst100"));
+    store.add(1, 1, 0, article("A").bytes());
+    ASSERT_EQ(send_updates({store.table("dbtst100", 0)}), 0);
+    ASSERT_EQ(send_dd("dbtst101", 4), 0) << "written inside the open transaction";
+    ASSERT_EQ(dbaction(3), 0);
+    EXPECT_EQ(one(db, "SELECT count(*) FROM tdb_catalog WHERE table_name = 'dbtst101'"), "1");
+    EXPECT_EQ(one(db, "SELECT count(*) FROM dbtst100_000"), "0");
+}
+
+} // namespace
