@@ -508,13 +508,16 @@ public:
     long clear_reference_counts(long session, const TableLayout &t, std::string *error) override
     {
         std::vector<const LayoutColumn *> counters = counter_columns(t);
-        long rc = write_step(session, t, error);
+        long rc = need_table(t, error);
         if (rc != kOk)
             return rc;
         if (counters.empty()) {
             *error = "table " + t.table_name() + " has no reference counters";
             return kNoReferenceCounter;
         }
+        rc = write_step(session, t, error);
+        if (rc != kOk)
+            return rc;
         std::string what = "clear reference counters of " + t.table_name();
         std::string set;
         for (const LayoutColumn *c : counters)

@@ -692,6 +692,7 @@ TEST_F(DriverTables, ReferenceCountsAreAddedSubtractedAndChecked)
     EXPECT_EQ(one(db, "SELECT Refcntu || '/' || Refcntd FROM dbtst105_000"), "0/0");
     create100();
     EXPECT_EQ(table("dbtst100", 0, 9), 608);
+    EXPECT_EQ(dbaction(5), 0) << "the refusal started no transaction";
 }
 
 TEST_F(DriverTables, KeyReadsOfTheWrongLengthOrUnknownTablesAreRefused)
