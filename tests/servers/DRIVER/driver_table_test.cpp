@@ -885,3 +885,48 @@ TEST_F(DriverTables, ADefinitionReceivedInAnAbortedTransactionStaysInTheCatalog)
 }
 
 } // namespace
+
+namespace {
+
+/* A driver killed with an open transaction: the next one finds the
+ * committed rows and not the others (SQLite rolls the journal back). */
+TEST_F(DriverTables, AKilledDriverLosesOnlyItsOpenTransaction)
+{
+    create100();
+    Store committed(demo("dbtst100"));
+    committed.add(1, 1, 0, article("KEEP").bytes());
+    ASSERT_EQ(send_updates({committed.table("dbtst100", 0)}), 0);
+    ASSERT_EQ(dbaction(1), 0);
+    Store open(demo("dbtst100"));
+    open.add(2, 1, 0, article("LOST").bytes());
+    ASSERT_EQ(send_updates({open.table("dbtst100", 0)}), 0);
+    ASSERT_GT(c.pid(), 0);
+    ASSERT_EQ(::kill(c.pid(), SIGKILL), 0);
+    EXPECT_EQ(c.wait_exit(), -1);
+    detached = true;
+
+    Connection next;
+    ASSERT_TRUE(next.ok());
+    ASSERT_EQ(next.start("sqlite", db).retval, 0);
+    long s = next.attach_session();
+    std::string key = article("KEEP").key();
+    commu_block read;
+    read.kind = COMMU_EXE_ROW;
+    read.session = s;
+    read.table = "dbtst100";
+    read.compnr = 0;
+    read.action = 13 | type_commu_row_action(13);
+    read.msg = reinterpret_cast<const unsigned char *>(key.data());
+    read.msg_len = static_cast<long>(key.size());
+    commu_block reply;
+    ASSERT_TRUE(next.exchange(read, &reply));
+    EXPECT_EQ(reply.retval, 0) << "no 513: the definition is in the catalog";
+    key = article("LOST").key();
+    read.msg = reinterpret_cast<const unsigned char *>(key.data());
+    ASSERT_TRUE(next.exchange(read, &reply));
+    EXPECT_EQ(reply.retval, 111);
+    EXPECT_EQ(one(db, "SELECT group_concat(code) FROM dbtst100_000"), "KEEP");
+    EXPECT_EQ(next.detach(), 0);
+}
+
+} // namespace
