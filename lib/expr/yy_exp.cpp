@@ -170,6 +170,17 @@ double round_value(double x, int32_t d, int32_t mode)
     return result / scale;
 }
 
+int b_round(double *value, int digits, int mode)
+{
+    if (value == nullptr)
+        return -1;
+    const double x = *value;
+    if (!std::isfinite(x) || static_cast<long long>(significant_precision(x)) - digits < 0)
+        return -1;
+    *value = round_value(x, digits, mode);
+    return 0;
+}
+
 /* ---- edit masks ------------------------------------------------------------------ */
 
 /*
