@@ -804,6 +804,13 @@ int tdb_open_internal(tdb_cursor_use **out, const _dd_table *table, int compnr, 
     if (parked_at >= 0) {
         /* 7. The parked cursors come back. */
         undo_made();
+        if (records[0] == nullptr &&
+            (records[0] = tdb_get_table(table, physical, trans, &servers, 0)) == nullptr) {
+            const int code = tdb_errno;
+            undo_dup();
+            tdb_errno = code;
+            return -1;
+        }
         tdb_cursor_use *primary = reuse_parked(records, nr_server, parked_at);
         undo_dup();
         if (primary == nullptr)
