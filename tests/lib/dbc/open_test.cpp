@@ -919,3 +919,82 @@ TEST_F(Open, ScheduleKeepsSessionsWithOpenCursors)
     EXPECT_EQ(tdb_get_nr_drivers(), 2);
     EXPECT_EQ(tdb_close(h), 0);
 }
+
+namespace {
+
+FakeDriver *g_old_driver = nullptr;
+
+int start_old_driver(tdb_server *server, STREAM **rd, STREAM **wr)
+{
+    if (g_old_driver == nullptr)
+        return -1;
+    g_old_driver->connect(server);
+    *rd = server->rd;
+    *wr = server->wr;
+    server->rd = server->wr = nullptr;
+    return 0;
+}
+
+/* A driver that speaks SQL protocol 7: it answers the attach and expects
+ * to be detached at once. */
+bool old_protocol_driver(STREAM *rd, STREAM *wr)
+{
+    commu_block req;
+    for (int code : {5, 6}) {
+        if (!read_request(rd, &req, COMMU_EXE_SYSTEM))
+            return false;
+        EXPECT_EQ(req.code, code);
+        commu_block ok;
+        ok.kind = COMMU_EXE_SYSTEM;
+        if (!write_reply(wr, ok))
+            return false;
+    }
+    if (!read_request(rd, &req, COMMU_ATT_SERVER))
+        return false;
+    commu_block att;
+    att.kind = COMMU_ATT_SERVER;
+    att.max_sessions = 4;
+    att.driver_pid = 4242;
+    att.reply_sql_protocol = 7;
+    if (!write_reply(wr, att))
+        return false;
+    if (!read_request(rd, &req, COMMU_DET_SERVER))
+        return false;
+    commu_block det;
+    det.kind = COMMU_DET_SERVER;
+    return write_reply(wr, det);
+}
+
+} // namespace
+
+TEST_F(Open, ADriverOfSqlProtocol7IsDetachedAndItsTableCannotBeServed)
+{
+    tabledef("dbtst:*:sqlite(old)\n");
+    tdb_info.start_driver = start_old_driver;
+    dd_tabledef servers{};
+    ASSERT_EQ(client_get_tabledef("dbtst100", 100, &servers), 0);
+    {
+        /* The server and session for the table's servers: 511. */
+        FakeDriver driver(old_protocol_driver);
+        g_old_driver = &driver;
+        EXPECT_EQ(get_new_tdb_server_and_session(&servers.server[0], trans, 0), nullptr);
+        EXPECT_EQ(tdb_errno, 511);
+        EXPECT_EQ(tdb_get_nr_drivers(), 0);
+        EXPECT_TRUE(driver.finish(nullptr)) << "the driver saw its detach";
+    }
+    {
+        /* Through a handle: the company's cursor cannot be had. */
+        FakeDriver driver(old_protocol_driver);
+        g_old_driver = &driver;
+        tdb_handle *h = open_row();
+        tdb_cursor_use *c = nullptr;
+        EXPECT_EQ(tdb_get_internal_cursor(&c, h, 100), -1);
+        EXPECT_EQ(tdb_errno, 505);
+        EXPECT_EQ(h->cursors, nullptr);
+        EXPECT_EQ(tdb_get_nr_drivers(), 0);
+        EXPECT_TRUE(driver.finish(nullptr));
+        EXPECT_EQ(tdb_close(h), 0);
+    }
+    g_old_driver = nullptr;
+    tdb_info.start_driver = nullptr;
+}
