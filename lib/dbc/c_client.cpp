@@ -431,7 +431,9 @@ int tdb_exec_server(long code, const void *msg, long length, unsigned int trans_
     if (trans == nullptr)
         return 0;
     for (tdb_session *s = trans->sessions; s; s = s->next_in_trans) {
-        if (s->server == nullptr)
+        /* The audit driver is never attached: it takes no requests. */
+        if (s->server == nullptr ||
+            (s->server->driver_type & DD_SRV_TYPE_MASK) == DD_SRV_AUDIT)
             continue;
         if (tdb_do_exec_server(s->server, code, static_cast<const unsigned char *>(msg),
                                length) != 0)

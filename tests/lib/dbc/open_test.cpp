@@ -998,3 +998,18 @@ TEST_F(Open, ADriverOfSqlProtocol7IsDetachedAndItsTableCannotBeServed)
     g_old_driver = nullptr;
     tdb_info.start_driver = nullptr;
 }
+
+TEST_F(Open, ExecServerPassesOverAuditDriversAndChecksTheTransaction)
+{
+    /* Audit servers only: nothing to send, success. */
+    EXPECT_EQ(tdb_start_drivers_for_table("dbtst100", 100, trans_id), 0) << tdb_errno;
+    ASSERT_EQ(tdb_get_nr_drivers(), 2);
+    const unsigned char item[4] = {0, 0, 0, 1};
+    EXPECT_EQ(tdb_exec_server(9, item, 4, trans_id), 0) << tdb_errno;
+    for (tdb_server *s = tdb_info.servers; s; s = s->next)
+        EXPECT_EQ(s->rd, nullptr) << "never attached";
+    g_log.clear();
+    EXPECT_EQ(tdb_exec_server(9, item, 4, 77), -1);
+    EXPECT_EQ(tdb_errno, 518);
+    EXPECT_NE(g_log.find("Invalid transaction id 77 specified."), std::string::npos) << g_log;
+}
