@@ -14,7 +14,6 @@
 #include "al_float.h"
 #include "al_log.h"
 #include "c_client.h"
-#include "c_commu.h"
 #include "c_open.h"
 #include "c_state.h"
 #include "compnr.h"
