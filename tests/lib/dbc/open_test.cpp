@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -1012,4 +1013,50 @@ TEST_F(Open, ExecServerPassesOverAuditDriversAndChecksTheTransaction)
     EXPECT_EQ(tdb_exec_server(9, item, 4, 77), -1);
     EXPECT_EQ(tdb_errno, 518);
     EXPECT_NE(g_log.find("Invalid transaction id 77 specified."), std::string::npos) << g_log;
+}
+
+TEST_F(Open, ASessionThatStopsClosesCopiesTogetherWithTheirPrimary)
+{
+    tdb_handle *h = open_row();
+    tdb_cursor_use *c = nullptr;
+    ASSERT_EQ(tdb_get_internal_cursor(&c, h, 100), 0);
+    tdb_table_use *first = c->table;
+    tdb_session *second = c->instance->audit->table->session;
+    ASSERT_NE(second, first->session);
+    /* The second server's session goes: its audit cursor takes the
+     * primary (in the first session) with it, and the handle loses it. */
+    EXPECT_EQ(tdb_free_session_tables(second), 0);
+    EXPECT_EQ(second->tables, nullptr);
+    EXPECT_EQ(first->cursors, nullptr);
+    EXPECT_EQ(h->cursors, nullptr);
+    EXPECT_EQ(count_dups(), 0);
+    /* The handle makes a new cursor at its next use. */
+    ASSERT_EQ(tdb_get_internal_cursor(&c, h, 100), 0);
+    EXPECT_EQ(c->mark, TDB_CURSOR_VALID);
+    EXPECT_EQ(tdb_close(h), 0);
+}
+
+TEST_F(Open, TheTreePrintoutShowsTheCompanyCursorsOfTheTableRecords)
+{
+    tdb_handle *h = open_row();
+    tdb_cursor_use *c = nullptr;
+    ASSERT_EQ(tdb_get_internal_cursor(&c, h, 100), 0);
+    ASSERT_EQ(tdb_get_internal_cursor(&c, h, 7), 0);
+    char *buf = nullptr;
+    size_t len = 0;
+    FILE *out = open_memstream(&buf, &len);
+    ASSERT_NE(out, nullptr);
+    tdb_print_tree(out, "attach server");
+    std::fclose(out);
+    const std::string text(buf, len);
+    std::free(buf);
+    /* Each session has a record per company, newest first. */
+    size_t at = 0;
+    int sessions = 0;
+    while ((at = text.find("{[1] dbtst100(007) dbtst100(100) }\n", at)) != std::string::npos) {
+        ++sessions;
+        ++at;
+    }
+    EXPECT_EQ(sessions, 2) << text;
+    EXPECT_EQ(tdb_close(h), 0);
 }
