@@ -156,4 +156,99 @@ void set_tdb_msg(int log, const char *fmt, ...) __attribute__((format(printf, 2,
 const char *get_tdb_msg(void);
 void reset_tdb_msg(void);
 
+/* ---- table handles and bound variables ------------------------------------------------------ */
+
+#include <stdint.h>
+
+/* An open table handle (tdb_open); owned by the API until tdb_close. */
+struct tdb_handle;
+
+/*
+ * A bind entry, 32 bytes, supplied by the program in an array: the
+ * variable's address (bytes 0-3), its length in bytes (4-5), its number of
+ * elements (6-7), the full column name (8-25, NUL-terminated, such as
+ * "dbtst100.ival"), and the type code telling how the variable is held in
+ * memory (26-27, TDB_BYTE .. TDB_RAW). Bytes 28-31 are unused on a 32-bit
+ * host; on a 64-bit host they hold the upper half of the address, so that
+ * the entry keeps its size and its fields their places. Fill entries with
+ * tdb_set_bind_entry.
+ */
+struct tdb_bind_entry {
+    uint32_t address;       /* bytes 0-3 */
+    uint16_t length;        /* bytes 4-5 */
+    uint16_t elements;      /* bytes 6-7 */
+    char column[18];        /* bytes 8-25 */
+    uint16_t type;          /* bytes 26-27 */
+    uint32_t address_high;  /* bytes 28-31 */
+};
+
+/* Fills a bind entry (the column name is cut to 17 characters). */
+void tdb_set_bind_entry(struct tdb_bind_entry *entry, void *address, int length, int elements,
+                        const char *column, int type);
+/* The variable's address of a bind entry. */
+void *tdb_bind_entry_address(const struct tdb_bind_entry *entry);
+
+/*
+ * Opens a table handle in a transaction, locally: no driver is contacted.
+ * With nr_binds 0, binds is the program's row buffer (the table's row
+ * layout) through which rows pass; otherwise an array of nr_binds bind
+ * entries (struct tdb_bind_entry). compnr is the default company number
+ * (-1: none). On success *handle receives the handle and 0 is returned;
+ * else -1 with 508 (not logged on), 215 ("No table-name specified"), 513
+ * ("No DD found for %s"), 518 (transaction id), 503 (an entry without
+ * address, or no row buffer), 504 (an unknown column, "Invalid column
+ * '%s'", or a column whose class does not accept the variable's type), 102
+ * (a negative count) or 501.
+ */
+int tdb_open(struct tdb_handle **handle, const char *table, int compnr, void *binds,
+             int nr_binds, unsigned int trans_id);
+
+/*
+ * Closes a handle: every company cursor (parked instead when its table
+ * still has buffered updates), then the handle leaves its transaction and
+ * is freed. TDB_DEBUG bit 128 traces the call. 0, or -1 with tdb_errno
+ * (the handle then stays open).
+ */
+int tdb_close(struct tdb_handle *handle);
+
+/* Sets the handle's default company number: 0, or -1 (519) when compnr
+ * is not 0..999 (the old default stays). */
+int tdb_set_default_compnr(struct tdb_handle *handle, int compnr);
+
+/*
+ * Converts every bound variable of the handle into row (the table's row
+ * layout), and back. A handle without binds copies its program row buffer
+ * into row, and back. 0, or -1 (102) for a null argument.
+ */
+int tdb_bind_to_buf(struct tdb_handle *handle, void *row);
+int tdb_buf_to_bind(struct tdb_handle *handle, const void *row);
+
+/*
+ * The company number of a row: through the handle's company-number bind
+ * (a bind of the _compnr column) when there is one, else from the row's
+ * _compnr column (row null: the program's row buffer). -1 when there is
+ * neither.
+ */
+int get_compnr_from_bind(const struct tdb_handle *handle, const void *row);
+/* Writes compnr the same way (into the bound variable, or the row's
+ * _compnr column; row null: the program's row buffer). */
+void put_compnr_in_bind(struct tdb_handle *handle, void *row, int compnr);
+
+/*
+ * Makes the sessions of a transaction for every server of a table (8
+ * characters) in a logical company, and so starts their drivers in
+ * advance. 0, or -1 with 508, 518, 513 (no such table), 519 (company not
+ * 0..999) or 505 (the servers cannot be had).
+ */
+int tdb_start_drivers_for_table(const char *table, int compnr, unsigned int trans_id);
+
+/*
+ * Sends a system request (code, message of length bytes) to every server
+ * that has a session of the transaction, each with the same message; a
+ * driver not yet activated is attached first. 0, or -1 at the first
+ * failure (518 for an id not in use). The last answer stays readable in
+ * the request block until the next request.
+ */
+int tdb_exec_server(long code, const void *msg, long length, unsigned int trans_id);
+
 #endif

@@ -166,6 +166,15 @@ void yy_get_setid_getid(yy_setid_fun *setid, yy_getid_fun *getid);
 void yy_set_binary_length(int length);
 void yy_reset_binary_length(void);
 
+/*
+ * Rounds *value to digits decimals by mode (the modes of the language's
+ * round(): 1 half away from zero, 0 toward zero unless the remainder is
+ * all nines, 2 away from zero unless it is tiny, any other toward zero).
+ * 0 when rounded; -1 when the value has too few significant digits for
+ * that many decimals (or is not finite): *value is kept.
+ */
+int b_round(double *value, int digits, int mode);
+
 }
 
 #endif

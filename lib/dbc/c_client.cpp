@@ -15,6 +15,7 @@
 #include "al_user.h"
 #include "c_client.h"
 #include "c_commu.h"
+#include "c_open.h"
 #include "c_standin.h"
 #include "c_state.h"
 #include "compnr.h"
@@ -71,34 +72,18 @@ bool unlink_from_trans(tdb_session *session)
     return false;
 }
 
-void free_cursors(tdb_cursor_use *cursor)
-{
-    while (cursor) {
-        tdb_cursor_use *next = cursor->next;
-        free_record(cursor);
-        cursor = next;
-    }
-}
-
 /* Stops a session that is already out of both lists: closes the cursors
  * and table records, detaches it at the driver and frees it. */
 int stop_session(tdb_session *session)
 {
-    while (tdb_table_use *table = session->tables) {
-        session->tables = table->next;
-        free_cursors(table->cursors);
-        rm_dlock(table);
-        free_record(table);
-    }
-    free_cursors(session->parked);
-    session->parked = nullptr;
+    int refs_rc = tdb_free_session_tables(session);
     tdb_sql_agent_flush(session);
     tdb_sql2_session_detached(session);
     int rc = tdb_detach_session(session);
     if (session->server != nullptr)
         --session->server->nr_sessions;
     free_record(session);
-    return rc == 0 ? 0 : -1;
+    return rc == 0 && refs_rc == 0 ? 0 : -1;
 }
 
 bool same_server(const dd_server *a, const dd_server *b)
@@ -127,6 +112,27 @@ bool tree_wanted()
 }
 
 } // namespace
+
+int tdb_free_session_tables(tdb_session *session)
+{
+    int rc = 0;
+    while (tdb_table_use *table = session->tables) {
+        /* Every cursor goes, open or parked, copies with their primary. */
+        if (tdb_close_table_cursors(table) != 0)
+            rc = -1;
+        session->tables = table->next;
+        rm_dlock(table);
+        free_record(table);
+    }
+    /* Reference cursors that no cursor uses any more. */
+    while (tdb_ref_cursor *ref = session->ref_cursors) {
+        session->ref_cursors = ref->next;
+        if (ref->handle != nullptr && tdb_close(ref->handle) != 0)
+            rc = -1;
+        free_record(ref);
+    }
+    return rc;
+}
 
 bool tdb_same_choice(const dd_server_choice &a, const dd_server_choice &b)
 {
@@ -409,6 +415,29 @@ int tdb_get_db_system_info(int server_nr, int item, char *out, int size)
         size_t n = std::min(text.size(), static_cast<size_t>(size - 1));
         std::memcpy(out, text.data(), n);
         out[n] = '\0';
+    }
+    return 0;
+}
+
+int tdb_exec_server(long code, const void *msg, long length, unsigned int trans_id)
+{
+    tdb_trans *trans = nullptr;
+    if (tdb_get_trans(trans_id, &trans) == 1) {
+        log_mesg(SRC, __LINE__, "Invalid transaction", 0, "Invalid transaction id %d specified.",
+                 static_cast<int>(trans_id));
+        tdb_errno = 518;
+        return -1;
+    }
+    if (trans == nullptr)
+        return 0;
+    for (tdb_session *s = trans->sessions; s; s = s->next_in_trans) {
+        /* The audit driver is never attached: it takes no requests. */
+        if (s->server == nullptr ||
+            (s->server->driver_type & DD_SRV_TYPE_MASK) == DD_SRV_AUDIT)
+            continue;
+        if (tdb_do_exec_server(s->server, code, static_cast<const unsigned char *>(msg),
+                               length) != 0)
+            return -1;
     }
     return 0;
 }

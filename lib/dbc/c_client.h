@@ -40,6 +40,10 @@ tdb_session *get_new_tdb_session(tdb_server *server, tdb_trans *trans);
 int tdb_stop_trans(tdb_trans *trans);
 /* Stops every session of a server and detaches it (0/-1). */
 int tdb_stop_server(tdb_server *server);
+/* Closes the cursors of every table record of a session (open and
+ * parked, copies with their primaries), frees the records and the
+ * session's reference cursors; talks to no driver. 0, or -1 (215). */
+int tdb_free_session_tables(tdb_session *session);
 /* Frees records that are no longer in any list. */
 void tdb_free_trans(tdb_trans *trans);
 void tdb_free_server(tdb_server *server);

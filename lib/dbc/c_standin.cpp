@@ -5,8 +5,6 @@
  */
 #include "c_standin.h"
 
-#include <memory>
-
 #include "c_state.h"
 
 /* Runtime shared memory: replaced by the shared-memory layer. No segment
@@ -44,25 +42,6 @@ void tdb_sql2_session_detached(tdb_session * /*session*/) {}
 /* Delayed locks: replaced by the delayed-lock store. No rows are ever
  * remembered, so there is nothing to end. */
 void dlock_on_transaction_end(tdb_trans * /*trans*/, int /*action*/) {}
-
-/* Table handles: replaced by the table layer. No handle is opened yet;
- * a handle record found in a transaction's list is unlinked and freed,
- * which is all that closing means without a table layer. */
-int tdb_close(tdb_handle *handle)
-{
-    if (handle == nullptr)
-        return 0;
-    if (tdb_trans *trans = handle->trans) {
-        for (tdb_handle **p = &trans->handles; *p; p = &(*p)->next) {
-            if (*p == handle) {
-                *p = handle->next;
-                break;
-            }
-        }
-    }
-    std::unique_ptr<tdb_handle> drop(handle);
-    return 0;
-}
 
 /* Delayed locks of a table record: replaced by the delayed-lock store,
  * which keeps none yet, so there is nothing to drop. */

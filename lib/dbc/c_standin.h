@@ -1,7 +1,7 @@
 /*
  * c_standin.h: the calls of the tdb API into layers that are not linked
- * in yet (audit columns, roles, SQL engine, tracing, delayed locks, table
- * handles, shared memory). Each is a stand-in in c_standin.cpp.
+ * in yet (audit columns, roles, SQL engine, tracing, delayed locks, shared
+ * memory). Each is a stand-in in c_standin.cpp.
  */
 #ifndef C_STANDIN_H
 #define C_STANDIN_H
@@ -47,8 +47,5 @@ void dlock_on_transaction_end(tdb_trans *trans, int action);
 
 /* Drops the delayed-lock store of a table record. */
 void rm_dlock(tdb_table_use *table);
-
-/* Closes an open table handle of a transaction: 0 or -1. */
-int tdb_close(tdb_handle *handle);
 
 #endif

@@ -38,29 +38,85 @@ struct tdb_detail_error {
     std::string text;
 };
 
-/* One cursor of a table record: the company it works in. The table layer
- * completes this record. */
+struct tdb_handle;
+struct tdb_instance;
+struct tdb_table_key;
+struct tdb_duplicate;
+struct tdb_ref_cursor;
+struct tdb_table_use;
+struct tdb_session;
+
+/* Cursor marks: a valid cursor carries TDB_CURSOR_VALID, a closed one 0. */
+#define TDB_CURSOR_VALID 255
+
+/*
+ * A company cursor: one per handle, company and serving driver (c_open.cpp,
+ * c_close.cpp). The first of a company is the primary, the others are its
+ * copies (copy flag 1). Like every record of this file it is allocated with
+ * std::make_unique and released into its lists; whoever unlinks it for good
+ * frees it with std::unique_ptr.
+ */
 struct tdb_cursor_use {
-    tdb_cursor_use *next = nullptr;
-    int compnr = 0;
+    tdb_cursor_use *next = nullptr;      /* in its table record's open or parked list */
+    tdb_cursor_use *next_copy = nullptr; /* the company's cursors on the other drivers */
+    tdb_table_use *table = nullptr;      /* its table record */
+    tdb_instance *instance = nullptr;    /* shared by the primary and its copies */
+    unsigned char mark = 0;              /* TDB_CURSOR_VALID, 0 once closed */
+    unsigned char copy = 0;              /* 1 for a copy cursor */
+    unsigned char attached = 0;          /* tdb_attach_cursor checked it */
+    tdb_cursor_use *next_of_handle = nullptr; /* the handle's company cursors */
+    tdb_cursor_use *next_audit = nullptr;     /* the instance's audit cursors */
+    tdb_cursor_use *primary = nullptr;   /* copies and audit cursors: their primary */
+    tdb_handle *handle = nullptr;        /* primaries: the handle that holds it */
+    int compnr = 0;                      /* physical company number */
 };
 
-/* A table in use in a session, with its open cursors. The table layer
- * completes this record. Like every record of this file it is allocated
- * with std::make_unique and released into its list; the list's owner
- * frees it with std::unique_ptr. */
+/* Pending update actions in a table record (flags). */
+#define TDB_TABLE_PENDING 4
+
+/* A table in use in a session, per table key (table and physical company),
+ * with its open and its parked cursors. */
 struct tdb_table_use {
     tdb_table_use *next = nullptr;
     char name[9] = {0};
     const void *dd_entry = nullptr;   /* the table's dictionary entry */
-    tdb_cursor_use *cursors = nullptr;
+    tdb_cursor_use *cursors = nullptr;  /* open cursors */
+    tdb_session *session = nullptr;
+    tdb_table_key *key = nullptr;
+    tdb_cursor_use *parked = nullptr;   /* closed, waiting for the updates to go */
+    int flags = 0;                      /* TDB_TABLE_PENDING */
 };
 
-/* An open table handle of a transaction. The table layer completes this
- * record. */
+/*
+ * A bind descriptor, made by tdb_open from a bind entry: where the
+ * variable is, how many bytes pass, where the column lies in the row,
+ * the classes of column and variable (a type code reduced to its class:
+ * TDB_ENUM to 1; TDB_DATE, TDB_TIME, TDB_TEXT, TDB_LONG_V and TDB_SET to
+ * 3; others stay), the element count and, for float and double columns,
+ * the domain's digits after the point and its rounding mode (RN).
+ */
+struct tdb_bind_desc {
+    void *address = nullptr;
+    unsigned short length = 0;       /* transfer length */
+    unsigned short offset = 0;       /* row offset */
+    unsigned char col_class = 0;
+    unsigned char var_class = 0;
+    unsigned char elements = 0;
+    unsigned char digits = 0;
+    unsigned char round_mode = 0;
+};
+
+/* An open table handle of a transaction (tdb_open). */
 struct tdb_handle {
     tdb_handle *next = nullptr;
+    tdb_cursor_use *cursors = nullptr;  /* one primary per company used */
+    const _dd_table *table = nullptr;
     tdb_trans *trans = nullptr;
+    void *row = nullptr;                /* the program's row buffer (no binds) */
+    std::vector<tdb_bind_desc> binds;   /* bind descriptors */
+    const tdb_bind_desc *compnr_bind = nullptr; /* the bind of _compnr, if any */
+    long nr_binds = 0;
+    unsigned short default_compnr = 0;  /* 65535: none */
 };
 
 struct tdb_session {
@@ -68,8 +124,8 @@ struct tdb_session {
     tdb_session *next_in_server = nullptr;
     tdb_trans *trans = nullptr;
     tdb_server *server = nullptr;
-    tdb_table_use *tables = nullptr;
-    tdb_cursor_use *parked = nullptr; /* parked cursors */
+    tdb_table_use *tables = nullptr;  /* each with its parked cursors */
+    tdb_ref_cursor *ref_cursors = nullptr; /* shared reference cursors */
     long driver_session = 0;      /* from the attach-session reply */
     unsigned char idle = 0;
     long session_id = 0;
@@ -137,9 +193,6 @@ struct tdb_client_res {
     int trel_sql_soft_close_delay = -1;
 };
 
-/* A table-duplication record (owned by the table layer). */
-struct tdb_duplicate;
-
 /* The API record. */
 struct tdb_info_rec {
     int logged_on = 0;
@@ -148,7 +201,8 @@ struct tdb_info_rec {
     std::bitset<TDB_MAX_TRANS + 1> trans_in_use;
     tdb_server *servers = nullptr;       /* newest first */
     tdb_trans *transactions = nullptr;   /* newest first */
-    tdb_duplicate *duplicates = nullptr;
+    tdb_duplicate *duplicates = nullptr;  /* table-duplication records */
+    tdb_table_key *table_keys = nullptr;  /* one per table and physical company */
     unsigned char server_idle_limit = 0;
     int references_disabled = 0;
     /* The function the channels of each new server call when the driver

@@ -19,6 +19,7 @@
 #include "al_res.h"
 #include "al_user.h"
 #include "c_client.h"
+#include "c_open.h"
 #include "c_commu.h"
 #include "c_standin.h"
 #include "c_state.h"
@@ -352,20 +353,7 @@ void free_sessions_of(tdb_server *server)
 {
     while (tdb_session *session = server->sessions) {
         server->sessions = session->next_in_server;
-        while (tdb_table_use *table = session->tables) {
-            session->tables = table->next;
-            for (tdb_cursor_use *c = table->cursors; c;) {
-                tdb_cursor_use *next = c->next;
-                std::unique_ptr<tdb_cursor_use> drop(c);
-                c = next;
-            }
-            std::unique_ptr<tdb_table_use> drop(table);
-        }
-        for (tdb_cursor_use *c = session->parked; c;) {
-            tdb_cursor_use *next = c->next;
-            std::unique_ptr<tdb_cursor_use> drop(c);
-            c = next;
-        }
+        tdb_free_session_tables(session);
         std::unique_ptr<tdb_session> drop(session);
     }
 }
@@ -374,6 +362,10 @@ void free_sessions_of(tdb_server *server)
 
 void tdb_api_reset(void)
 {
+    /* The cursors first: a cursor chain spans sessions of several servers. */
+    for (tdb_server *server = tdb_info.servers; server; server = server->next)
+        for (tdb_session *s = server->sessions; s; s = s->next_in_server)
+            tdb_free_session_tables(s);
     while (tdb_server *server = tdb_info.servers) {
         tdb_info.servers = server->next;
         free_sessions_of(server);
@@ -387,6 +379,13 @@ void tdb_api_reset(void)
         }
         tdb_free_trans(trans);
     }
+    while (tdb_duplicate *dup = tdb_info.duplicates) {
+        tdb_info.duplicates = dup->next;
+        rds_close(dup->updates);
+        rds_close(dup->refcnts);
+        std::unique_ptr<tdb_duplicate> drop(dup);
+    }
+    tdb_free_table_keys();
     /* The hooks of other layers stay installed. */
     tdb_info_rec fresh;
     fresh.start_driver = tdb_info.start_driver;

@@ -390,3 +390,15 @@ void yy_reset_binary_length(void)
 {
     yy::callbacks().binary_length = 0;
 }
+
+/* The rounding of round(), for the tdb API's float and double binds. */
+int b_round(double *value, int digits, int mode)
+{
+    if (value == nullptr)
+        return -1;
+    const double x = *value;
+    if (!std::isfinite(x) || static_cast<long long>(yy::significant_precision(x)) - digits < 0)
+        return -1;
+    *value = yy::round_value(x, digits, mode);
+    return 0;
+}
