@@ -1,7 +1,8 @@
 /*
  * storage.h: what the driver needs from the database system behind it:
- * an abstract storage class, its catalog of received table definitions,
- * and the factory choosing an implementation by driver name.
+ * an abstract storage class (catalog of received table definitions, table
+ * data, the sessions' transactions), and the factory choosing an
+ * implementation by driver name.
  */
 #ifndef DRIVER_STORAGE_H
 #define DRIVER_STORAGE_H
@@ -11,7 +12,36 @@
 #include <string_view>
 #include <vector>
 
+#include "table_layout.h"
+
 namespace tdbdriver {
+
+/* Return codes of the table-data operations (the tdb error numbers). */
+constexpr long kOk = 0;
+constexpr long kDuplicate = 100;        /* a unique index refuses the row */
+constexpr long kIllegalKey = 103;       /* the key is not in the definition */
+constexpr long kIndexExists = 108;      /* the index exists already */
+constexpr long kNoRecord = 111;         /* no row with that key */
+constexpr long kDatabaseLocked = 202;   /* another session holds the database */
+constexpr long kInTransaction = 203;    /* the session's transaction holds updates */
+constexpr long kReadOnly = 204;         /* the transaction is read only */
+constexpr long kStartedNotUpdated = 213; /* transaction started, no updates */
+constexpr long kIllegalState = 215;     /* stored data the layout cannot read */
+constexpr long kNoTable = 506;          /* the table does not exist */
+constexpr long kTableExists = 507;      /* the table exists already */
+constexpr long kLostConnection = 522;   /* the database went away (I/O error) */
+constexpr long kDatabaseFull = 523;     /* disk or database full */
+constexpr long kNoReferenceCounter = 608; /* the table has no Refcnt column */
+
+/* Argument of create_index meaning every index of the table. */
+constexpr long kAllIndexes = 9999;
+
+/* The state of a session's transaction. */
+enum class TransactionState {
+    None,     /* nothing started */
+    Started,  /* started (lock, start transaction, read locked), no updates */
+    Updated,  /* holds updates */
+};
 
 /*
  * One received table definition: the table name as the client sent it
@@ -31,9 +61,20 @@ struct CatalogEntry {
 };
 
 /*
- * A database system holding the driver's tables. Every call reports
- * failure with false and a text in *error (for the driver's log); none
- * throws.
+ * A database system holding the driver's tables; one per driver process.
+ * The catalog calls report failure with false and a text in *error (for
+ * the driver's log). The table-data calls return a tdb return code (0 or
+ * one of the codes above; a database error is mapped to the nearest code:
+ * full disk 523, I/O error 522, busy 202, others 215) and, when it is not
+ * 0, a text in *error. None throws.
+ *
+ * Sessions: the driver's session ids. Every table-data call names the
+ * session it works for; the storage maps each session onto a transaction
+ * of the database (the implementation documents how). A transaction
+ * starts with the session's first update, lock or start_transaction and
+ * ends with commit or abort; the definitions (DDL: create and drop of
+ * tables and indexes) commit the session's open transaction first and are
+ * committed at once.
  */
 class Storage {
 public:
@@ -49,14 +90,69 @@ public:
     /* Removes the definitions of a table code in every company, in either
      * dictionary (the first letter compared without regard to case). */
     virtual bool forget_definitions(std::string_view table, std::string *error) = 0;
-    /* The tdb error number of the last failure when it has one of its
-     * own: 522 after the connection to a database server was lost; 0 when
-     * the caller's code for the request applies. */
+
+    /* ---- sessions and transactions ---- */
+    /* A session attached / detached (the detach aborts its open work). */
+    virtual void open_session(long session) = 0;
+    virtual void close_session(long session) = 0;
+    virtual long begin(long session, std::string *error) = 0;
+    /* Commit and abort of the session's transaction; 0 when it has none. */
+    virtual long commit(long session, std::string *error) = 0;
+    virtual long abort(long session, std::string *error) = 0;
+    /* The rest of the transaction is read only: updates answer 204. */
+    virtual long set_readonly(long session, std::string *error) = 0;
+    virtual TransactionState transaction_state(long session) const = 0;
+
+    /* ---- tables (all on the layout's physical table) ---- */
+    /* The table with its database indexes; 507 when it exists. */
+    virtual long create_table(long session, const TableLayout &t, std::string *error) = 0;
+    /* 506 when it does not exist. */
+    virtual long drop_table(long session, const TableLayout &t, std::string *error) = 0;
+    /* One index by key number, or every database index (kAllIndexes,
+     * skipping those that exist). 108 when the one index exists, 103 for
+     * a key the definition lacks, 100 when rows refuse a unique index. */
+    virtual long create_index(long session, const TableLayout &t, long keynr,
+                              std::string *error) = 0;
+    virtual long drop_index(long session, const TableLayout &t, long keynr,
+                            std::string *error) = 0;
+    /* Deletes every row, in the session's transaction. */
+    virtual long clear_table(long session, const TableLayout &t, std::string *error) = 0;
+    /* Locks the table for the session's transaction (started if needed). */
+    virtual long lock_table(long session, const TableLayout &t, std::string *error) = 0;
+    /* Bulk loading: start (transaction started, indexes that cannot refuse
+     * a row deferred) and end (deferred indexes created). */
+    virtual long start_import(long session, const TableLayout &t, std::string *error) = 0;
+    virtual long end_import(long session, const TableLayout &t, std::string *error) = 0;
+    virtual long update_statistics(long session, const TableLayout &t, std::string *error) = 0;
+    virtual long count_rows(long session, const TableLayout &t, long *count,
+                            std::string *error) = 0;
+    /* Sets the reference counters (fields Refcntu, Refcntd) of every row
+     * to 0; 608 when the table has neither. */
+    virtual long clear_reference_counts(long session, const TableLayout &t,
+                                        std::string *error) = 0;
+
+    /* ---- rows (row buffers of t.row_length() bytes) ---- */
+    /* 100 when a unique index has the key. */
+    virtual long insert_row(long session, const TableLayout &t, const unsigned char *row,
+                            std::string *error) = 0;
+    /* The row with the key 1 of row: replaced / deleted; 111 when none. */
+    virtual long update_row(long session, const TableLayout &t, const unsigned char *row,
+                            std::string *error) = 0;
+    virtual long delete_row(long session, const TableLayout &t, const unsigned char *row,
+                            std::string *error) = 0;
+    /* The row with a key-1 block (t.key_length(1) bytes) into row (whose
+     * _compnr gets the company, _dlock 0); locked: for the session's
+     * transaction (started if needed). 111 when none. */
+    virtual long read_row(long session, const TableLayout &t, const unsigned char *key,
+                          size_t key_length, bool locked, unsigned char *row,
+                          std::string *error) = 0;
+
+    /* The tdb error number of the last failed catalog call (open,
+     * load_catalog, save_definition, forget_definitions) when it has one
+     * of its own: 522 after the connection to a database server was lost;
+     * 0 when the caller's code for the request applies. */
     virtual long failure_code() const { return 0; }
 };
-
-/* The error number of a lost connection to the database. */
-constexpr long kConnectionLost = 522;
 
 /*
  * The storage for a driver name and its argument string (arguments

@@ -140,7 +140,38 @@ public:
         return true;
     }
 
+    /* Table data is answered by the next step of this file; until then
+     * every operation answers "Illegal state". */
+    void open_session(long) override {}
+    void close_session(long) override {}
+    long begin(long, std::string *e) override { return later(e); }
+    long commit(long, std::string *e) override { return later(e); }
+    long abort(long, std::string *e) override { return later(e); }
+    long set_readonly(long, std::string *e) override { return later(e); }
+    TransactionState transaction_state(long) const override { return TransactionState::None; }
+    long create_table(long, const TableLayout &, std::string *e) override { return later(e); }
+    long drop_table(long, const TableLayout &, std::string *e) override { return later(e); }
+    long create_index(long, const TableLayout &, long, std::string *e) override { return later(e); }
+    long drop_index(long, const TableLayout &, long, std::string *e) override { return later(e); }
+    long clear_table(long, const TableLayout &, std::string *e) override { return later(e); }
+    long lock_table(long, const TableLayout &, std::string *e) override { return later(e); }
+    long start_import(long, const TableLayout &, std::string *e) override { return later(e); }
+    long end_import(long, const TableLayout &, std::string *e) override { return later(e); }
+    long update_statistics(long, const TableLayout &, std::string *e) override { return later(e); }
+    long count_rows(long, const TableLayout &, long *, std::string *e) override { return later(e); }
+    long clear_reference_counts(long, const TableLayout &, std::string *e) override { return later(e); }
+    long insert_row(long, const TableLayout &, const unsigned char *, std::string *e) override { return later(e); }
+    long update_row(long, const TableLayout &, const unsigned char *, std::string *e) override { return later(e); }
+    long delete_row(long, const TableLayout &, const unsigned char *, std::string *e) override { return later(e); }
+    long read_row(long, const TableLayout &, const unsigned char *, size_t, bool, unsigned char *,
+                  std::string *e) override { return later(e); }
+
 private:
+    static long later(std::string *e)
+    {
+        *e = "table data is not stored yet";
+        return kIllegalState;
+    }
     std::string message() const { return db_ ? sqlite3_errmsg(db_) : "out of memory"; }
     bool fail(const std::string &what, std::string *error) const
     {

@@ -29,6 +29,8 @@ struct ProcessEnvironment {
         setenv("TSE", dir.path().c_str(), 1);
         setenv("PACKAGE_COMB", "test", 1);
         unsetenv("TSE_REM");
+        /* The character-set conversion library, for the drivers' text. */
+        setenv("TSE_LIB_PATH", TSS_CONVERT_DIR, 1);
         dir.write("log/.keep", "");
         /* A user and a development-tools release, for the tests that run
          * the client API (logon) against the driver. */
