@@ -7,11 +7,13 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
 #include "al_log.h"
 #include "compnr.h"
+#include "qp_rds.h"
 #include "tdb_api.h"
 #include "tss.h"
 
@@ -126,17 +128,14 @@ void Driver::answer(commu_block *blk)
     case COMMU_DET_SESSION:
         if (sessions_.erase(blk->session) == 0)
             blk->retval = kInvalidSession;
+        else if (storage_)
+            storage_->close_session(blk->session);
         break;
     case COMMU_EXE_TABLE:
-        if (!check_table_request(blk, blk->table, blk->compnr))
-            not_available(blk, "table action");
+        table_action(blk);
         break;
     case COMMU_EXE_DB:
-        blk->audit_a = -1;
-        if (!session_known(blk->session))
-            blk->retval = kInvalidSession;
-        else
-            not_available(blk, "database action");
+        database_action(blk);
         break;
     case COMMU_EXE_SESSION:
         session_request(blk);
@@ -164,37 +163,11 @@ void Driver::answer(commu_block *blk)
         blk->answer = nullptr;
         blk->answer_len = 0;
         break;
-    case COMMU_EXE_UPDATE: {
-        if (!session_known(blk->session)) {
-            blk->retval = kInvalidSession;
-            break;
-        }
-        Session &s = sessions_[blk->session];
-        /* A resend after 513 carries no tables: the ones kept count. */
-        if (!blk->updates.empty()) {
-            s.pending.clear();
-            for (const commu_update_table &t : blk->updates)
-                s.pending.emplace_back(std::string(t.table, strnlen(t.table, 8)), t.compnr);
-        }
-        if (lacks_company_map()) {
-            blk->retval = E_COMMU_COMPNR;
-            break;
-        }
-        for (const auto &[table, compnr] : s.pending)
-            need_table(blk, table, compnr);
-        if (!blk->missing.empty()) {
-            blk->retval = E_COMMU_DD_MISSING;
-            break;
-        }
-        s.pending.clear();
-        not_available(blk, "buffered updates");
+    case COMMU_EXE_UPDATE:
+        buffered_updates(blk);
         break;
-    }
     case COMMU_EXE_ROW:
-        if (!check_table_request(blk, blk->table, blk->compnr))
-            not_available(blk, "row action");
-        blk->answer = nullptr;
-        blk->answer_len = 0;
+        row_action(blk);
         break;
     case COMMU_ALTER_TABLE:
         blk->result = 0;
@@ -243,6 +216,8 @@ void Driver::attach_session(commu_block *blk)
     /* Ids are never reused within one run of the driver. */
     blk->session = next_session_++;
     sessions_[blk->session].trans_name = blk->trans_name;
+    if (storage_)
+        storage_->open_session(blk->session);
     blk->retval = lacks_company_map() ? E_COMMU_COMPNR : 0;
 }
 
@@ -307,6 +282,8 @@ void Driver::system_request(commu_block *blk)
         }
         for (auto it = tables_.begin(); it != tables_.end();)
             it = same_code(it->first.first, table) ? tables_.erase(it) : std::next(it);
+        for (auto it = layouts_.begin(); it != layouts_.end();)
+            it = same_code(it->first.first, table) ? layouts_.erase(it) : std::next(it);
         std::string error;
         if (storage_ && !storage_->forget_definitions(table, &error)) {
             log_mesg(kFile, __LINE__, kComponent, 0, "%s", error.c_str());
@@ -377,6 +354,7 @@ void Driver::store_dictionary(commu_block *blk)
         return;
     }
     tables_[{table, entry.compnr}] = blk->dd;
+    layouts_.erase({table, entry.compnr});
 }
 
 Step Driver::company_map(STREAM *in, STREAM *out)
@@ -498,6 +476,391 @@ bool Driver::check_table_request(commu_block *blk, const std::string &table, int
         return true;
     }
     return false;
+}
+
+/* ---- table data ------------------------------------------------------------ */
+
+namespace {
+
+const char *table_action_name(long number)
+{
+    const char *name = tdb_table_action(static_cast<int>(number));
+    return name != nullptr && *name ? name : "?";
+}
+
+long get_be(const unsigned char *p, int width)
+{
+    if (width == 1)
+        return p[0];
+    if (width == 2)
+        return static_cast<short>((p[0] << 8) | p[1]);
+    return static_cast<long>(static_cast<std::int32_t>((std::uint32_t(p[0]) << 24) |
+                                                       (std::uint32_t(p[1]) << 16) |
+                                                       (std::uint32_t(p[2]) << 8) | p[3]));
+}
+
+void put_be(unsigned char *p, int width, long v)
+{
+    auto u = static_cast<std::uint32_t>(v);
+    for (int i = width - 1; i >= 0; i--, u >>= 8)
+        p[i] = static_cast<unsigned char>(u & 0xFF);
+}
+
+/* The reference counters of a table: (column, is the u counter). */
+std::vector<std::pair<const LayoutColumn *, bool>> counters_of(const TableLayout &t)
+{
+    std::vector<std::pair<const LayoutColumn *, bool>> out;
+    for (const LayoutColumn &c : t.columns()) {
+        std::string n = c.name;
+        for (char &ch : n)
+            ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+        if ((n == "refcntu" || n == "refcntd") && c.kind == Kind::Integer && c.width != 8)
+            out.emplace_back(&c, n.back() == 'u');
+    }
+    return out;
+}
+
+} // namespace
+
+const TableLayout *Driver::layout_for(const std::string &table, int compnr, std::string *error)
+{
+    auto it = layouts_.find({table, compnr});
+    if (it != layouts_.end())
+        return &it->second;
+    auto dd = tables_.find({table, compnr});
+    if (dd == tables_.end()) {
+        *error = "no definition of " + table;
+        return nullptr;
+    }
+    TableLayout layout;
+    if (!layout.build(dd->second, compnr, error))
+        return nullptr;
+    return &layouts_.emplace(TableKey{table, compnr}, std::move(layout)).first->second;
+}
+
+void Driver::table_action(commu_block *blk)
+{
+    blk->result = 0;
+    if (check_table_request(blk, blk->table, blk->compnr))
+        return;
+    std::string error;
+    const TableLayout *t = storage_ ? layout_for(blk->table, blk->compnr, &error) : nullptr;
+    if (t == nullptr) {
+        log_mesg(kFile, __LINE__, kComponent, 0, "Table %s%03d cannot be served: %s",
+                 blk->table.c_str(), blk->compnr, storage_ ? error.c_str() : "no database");
+        blk->retval = storage_ ? E_COMMU_DD_CORRUPT : kDatabaseNotOn;
+        return;
+    }
+    const long s = blk->session;
+    const long number = blk->action & 0xFF;
+    long rc = kIllegalArgument;
+    switch (number) {
+    case 1:
+        rc = storage_->create_index(s, *t, blk->arg, &error);
+        break;
+    case 2:
+        rc = storage_->drop_index(s, *t, blk->arg, &error);
+        break;
+    case 4:
+        rc = storage_->create_table(s, *t, &error);
+        break;
+    case 5:
+        rc = storage_->clear_table(s, *t, &error);
+        break;
+    case 6:
+        rc = storage_->drop_table(s, *t, &error);
+        break;
+    case 7:
+        rc = storage_->lock_table(s, *t, &error);
+        break;
+    case 8: {
+        long count = 0;
+        rc = storage_->count_rows(s, *t, &count, &error);
+        if (rc == 0)
+            blk->result = count;
+        break;
+    }
+    case 9:
+        rc = storage_->clear_reference_counts(s, *t, &error);
+        break;
+    case 11:
+        rc = storage_->start_import(s, *t, &error);
+        break;
+    case 12:
+        rc = storage_->end_import(s, *t, &error);
+        break;
+    case 13:
+        rc = storage_->update_statistics(s, *t, &error);
+        break;
+    default:
+        error = "table action " + std::to_string(number) + " is not served by the driver";
+        break;
+    }
+    blk->retval = rc;
+    if (rc != 0)
+        log_mesg(kFile, __LINE__, kComponent, 0, "Table action %s (%ld) on %s: %s (error %ld)",
+                 table_action_name(number), number, t->table_name().c_str(), error.c_str(), rc);
+}
+
+void Driver::database_action(commu_block *blk)
+{
+    blk->audit_a = -1;
+    if (!session_known(blk->session)) {
+        blk->retval = kInvalidSession;
+        return;
+    }
+    const long s = blk->session;
+    const long number = blk->action & 0xFF;
+    std::string error;
+    long rc = 0;
+    if (!storage_) {
+        /* Nothing was done in a database that is not open. */
+        blk->retval = number >= 1 && number <= 9 ? 0 : kIllegalArgument;
+        return;
+    }
+    switch (number) {
+    case 1: /* commit_trans */
+    case 7: /* audit_commit_table_action */
+        rc = storage_->commit(s, &error);
+        break;
+    case 3: /* abort_trans */
+    case 8: /* audit_abort_table_action */
+        rc = storage_->abort(s, &error);
+        break;
+    case 2: /* set_readonly */
+        rc = storage_->set_readonly(s, &error);
+        break;
+    case 4: /* ERROR_prepare_commit */
+    case 9: /* db_flush */
+        break;
+    case 5: /* trans_not_active */
+        switch (storage_->transaction_state(s)) {
+        case TransactionState::None:
+            break;
+        case TransactionState::Started:
+            /* Started without updates: ended here, the client goes on. */
+            storage_->abort(s, &error);
+            rc = kStartedNotUpdated;
+            break;
+        case TransactionState::Updated:
+            error = "the transaction holds updates";
+            rc = kInTransaction;
+            break;
+        }
+        break;
+    case 6: /* start_transaction */
+        rc = storage_->begin(s, &error);
+        break;
+    default:
+        error = "database action " + std::to_string(number) + " is not served by the driver";
+        rc = kIllegalArgument;
+        break;
+    }
+    blk->retval = rc;
+    if (rc != 0 && rc != kStartedNotUpdated)
+        log_mesg(kFile, __LINE__, kComponent, 0, "Database action %ld of session %ld: %s (error %ld)",
+                 number, s, error.c_str(), rc);
+}
+
+void Driver::buffered_updates(commu_block *blk)
+{
+    if (!session_known(blk->session)) {
+        blk->retval = kInvalidSession;
+        return;
+    }
+    Session &s = sessions_[blk->session];
+    /* A resend after 513 carries no tables: the ones kept count. */
+    if (!blk->updates.empty())
+        s.pending = blk->updates;
+    if (lacks_company_map()) {
+        blk->retval = E_COMMU_COMPNR;
+        return;
+    }
+    for (const commu_update_table &t : s.pending)
+        need_table(blk, std::string(t.table, strnlen(t.table, 8)), t.compnr);
+    if (!blk->missing.empty()) {
+        blk->retval = E_COMMU_DD_MISSING;
+        return;
+    }
+    std::vector<commu_update_table> updates = std::move(s.pending);
+    s.pending.clear();
+    blk->retval = apply_updates(blk, updates);
+}
+
+long Driver::apply_updates(commu_block *blk, const std::vector<commu_update_table> &updates)
+{
+    struct Action {
+        long seq;
+        long op;
+        long flags;
+        size_t table;
+        std::vector<unsigned char> row;
+    };
+    std::vector<Action> actions;
+    std::vector<const TableLayout *> layouts(updates.size(), nullptr);
+    auto detail = [&](long code, const commu_update_table &u, const std::string &text) {
+        blk->detail_code = static_cast<int>(code);
+        std::memset(blk->detail_table, 0, sizeof blk->detail_table);
+        std::memcpy(blk->detail_table, u.table, strnlen(u.table, 8));
+        blk->detail_number = u.compnr;
+        blk->detail_text = text;
+        log_mesg(kFile, __LINE__, kComponent, 0,
+                 "Buffered updates of session %ld failed on %.8s%03d: %s (error %ld)",
+                 blk->session, u.table, u.compnr, text.c_str(), code);
+        return static_cast<long>(E_COMMU_BUFFERED);
+    };
+    if (!storage_)
+        return kDatabaseNotOn;
+    /* Decode every store first: the actions run in sequence order across
+     * the tables. */
+    for (size_t i = 0; i < updates.size(); i++) {
+        const commu_update_table &u = updates[i];
+        std::string error;
+        const TableLayout *t = layout_for(std::string(u.table, strnlen(u.table, 8)), u.compnr, &error);
+        if (t == nullptr)
+            return detail(E_COMMU_DD_CORRUPT, u, error);
+        layouts[i] = t;
+        if (u.bytes.empty())
+            continue;
+        std::vector<rds_col> cols = t->update_store_columns();
+        const int rec_len = 12 + t->row_length();
+        RDS_READER *reader = rds_reader_open(cols.data(), static_cast<int>(cols.size()), rec_len,
+                                             u.bytes.data(), u.bytes.size());
+        if (reader == nullptr)
+            return detail(kIllegalState, u, "the update store cannot be read");
+        std::vector<unsigned char> rec(static_cast<size_t>(rec_len));
+        long count = 0;
+        int rc;
+        while ((rc = rds_reader_next(reader, rec.data())) == 0) {
+            Action a;
+            a.seq = get_be(rec.data(), 4);
+            a.op = get_be(rec.data() + 4, 4);
+            a.flags = get_be(rec.data() + 8, 4);
+            a.table = i;
+            a.row.assign(rec.begin() + 12, rec.end());
+            actions.push_back(std::move(a));
+            count++;
+        }
+        rds_reader_close(reader);
+        if (rc != RDS_EOS)
+            return detail(kIllegalState, u,
+                          "the update store is damaged after " + std::to_string(count) + " rows");
+        if (count != u.record_count)
+            log_mesg(kFile, __LINE__, kComponent, 0,
+                     "Update store of %.8s%03d: %ld rows announced, %ld read", u.table, u.compnr,
+                     u.record_count, count);
+    }
+    std::stable_sort(actions.begin(), actions.end(),
+                     [](const Action &a, const Action &b) { return a.seq < b.seq; });
+    const long s = blk->session;
+    for (Action &a : actions) {
+        const TableLayout &t = *layouts[a.table];
+        /* The row's company is the table's. */
+        a.row[static_cast<size_t>(t.data_length()) + 4] = static_cast<unsigned char>(t.compnr() >> 8);
+        a.row[static_cast<size_t>(t.data_length()) + 5] = static_cast<unsigned char>(t.compnr() & 0xFF);
+        std::string error;
+        long rc;
+        switch (a.op) {
+        case 1:
+            rc = storage_->insert_row(s, t, a.row.data(), &error);
+            if (rc == kDuplicate && (a.flags & 0x10))
+                rc = 0; /* rows already present are tolerated */
+            break;
+        case 2:
+            rc = storage_->delete_row(s, t, a.row.data(), &error);
+            break;
+        case 3:
+            rc = storage_->update_row(s, t, a.row.data(), &error);
+            break;
+        case 4:
+            rc = apply_refcount(s, t, a.row.data(), a.flags, &error);
+            break;
+        case 9:
+            rc = storage_->clear_table(s, t, &error);
+            break;
+        case 10:
+            rc = storage_->drop_table(s, t, &error);
+            break;
+        default:
+            error = "buffered operation " + std::to_string(a.op) + " is not served by the driver";
+            rc = kIllegalState;
+            break;
+        }
+        if (rc == kNoRecord && (a.flags & 0x4))
+            rc = 0;
+        if (rc != 0)
+            return detail(rc, updates[a.table],
+                          "operation " + std::to_string(a.op) + " (sequence " +
+                              std::to_string(a.seq) + "): " + error);
+    }
+    return 0;
+}
+
+long Driver::apply_refcount(long session, const TableLayout &t, const unsigned char *row,
+                            long flags, std::string *error)
+{
+    std::vector<unsigned char> current(static_cast<size_t>(t.row_length()));
+    std::string key = t.key_of_row(1, row);
+    long rc = storage_->read_row(session, t, reinterpret_cast<const unsigned char *>(key.data()),
+                                 key.size(), true, current.data(), error);
+    if (rc != 0 || (flags & 0x300) == 0)
+        return rc; /* without add or subtract: the row must exist */
+    auto counters = counters_of(t);
+    if (counters.empty()) {
+        *error = "table " + t.table_name() + " has no reference counters";
+        return kNoReferenceCounter;
+    }
+    for (const auto &[c, is_u] : counters) {
+        if (!(flags & (is_u ? 0x400 : 0x800)))
+            continue;
+        long amount = get_be(row + c->offset, c->width);
+        long value = get_be(current.data() + c->offset, c->width);
+        value = (flags & 0x100) ? value + amount : value - amount;
+        put_be(current.data() + c->offset, c->width, value);
+    }
+    return storage_->update_row(session, t, current.data(), error);
+}
+
+void Driver::row_action(commu_block *blk)
+{
+    blk->answer = nullptr;
+    blk->answer_len = 0;
+    if (check_table_request(blk, blk->table, blk->compnr))
+        return;
+    std::string error;
+    const TableLayout *t = storage_ ? layout_for(blk->table, blk->compnr, &error) : nullptr;
+    if (t == nullptr) {
+        log_mesg(kFile, __LINE__, kComponent, 0, "Table %s%03d cannot be served: %s",
+                 blk->table.c_str(), blk->compnr, storage_ ? error.c_str() : "no database");
+        blk->retval = storage_ ? E_COMMU_DD_CORRUPT : kDatabaseNotOn;
+        return;
+    }
+    const long number = blk->action & 0xFF;
+    /* The locked forms carry the lock bit 0x1000 (14 db_eq(locked)). */
+    const bool locked = (blk->action & 0x1000) != 0;
+    static const unsigned char no_key = 0;
+    row_reply_.assign(static_cast<size_t>(t->row_length()), 0);
+    long rc = storage_->read_row(blk->session, *t, blk->msg ? blk->msg : &no_key,
+                                 static_cast<size_t>(blk->msg_len), locked, row_reply_.data(),
+                                 &error);
+    if (rc == 0 && number >= 3 && number <= 6) {
+        /* May the row be deleted (3, 5) or have its key changed (4, 6)?
+         * Not while its counter of that kind is above 0. */
+        bool update = number == 4 || number == 6;
+        for (const auto &[c, is_u] : counters_of(*t))
+            if (is_u == update && get_be(row_reply_.data() + c->offset, c->width) > 0) {
+                error = "row of " + t->table_name() + " is referenced";
+                rc = 605;
+            }
+    }
+    blk->retval = rc;
+    if (rc == 0 || rc == 605) {
+        blk->answer = row_reply_.data();
+        blk->answer_len = static_cast<long>(row_reply_.size());
+    }
+    if (rc != 0 && rc != kNoRecord)
+        log_mesg(kFile, __LINE__, kComponent, 0, "Row action %ld on %s: %s (error %ld)", number,
+                 t->table_name().c_str(), error.c_str(), rc);
 }
 
 } // namespace tdbdriver

@@ -51,8 +51,9 @@ public:
 private:
     struct Session {
         std::string trans_name;
-        /* Tables of buffered updates kept for a resend after 513. */
-        std::vector<std::pair<std::string, int>> pending;
+        /* Buffered updates kept for a resend after 513 (which carries no
+         * tables). */
+        std::vector<commu_update_table> pending;
     };
     using TableKey = std::pair<std::string, int>;
 
@@ -65,6 +66,18 @@ private:
     void store_dictionary(commu_block *blk);
     Step company_map(STREAM *in, STREAM *out);
     void not_available(commu_block *blk, const char *what);
+    void table_action(commu_block *blk);
+    void database_action(commu_block *blk);
+    void buffered_updates(commu_block *blk);
+    void row_action(commu_block *blk);
+    /* Applies the update stores of a request; 0, or the first failure's
+     * code with the detail error filled in. */
+    long apply_updates(commu_block *blk, const std::vector<commu_update_table> &updates);
+    long apply_refcount(long session, const TableLayout &t, const unsigned char *row,
+                        long flags, std::string *error);
+
+    /* The layout of a known definition (built once), or null with a reason. */
+    const TableLayout *layout_for(const std::string &table, int compnr, std::string *error);
 
     bool ensure_storage(const std::string &driver, const std::string &args);
     /* The storage's own error number for its last failure (522 for a
@@ -88,6 +101,8 @@ private:
     std::map<long, Session> sessions_;
     long next_session_ = 1;
     std::map<TableKey, commu_dd_desc> tables_;
+    std::map<TableKey, TableLayout> layouts_;
+    std::vector<unsigned char> row_reply_; /* row of a request 12 reply */
     std::string compnr_env_;  /* announced at attach */
     CompnrMap *compnr_map_ = nullptr;
     std::vector<commu_role> roles_;

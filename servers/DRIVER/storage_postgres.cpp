@@ -492,7 +492,11 @@ public:
         if (keynr != kAllIndexes) {
             rc = exec(s, index_sql(t, *t.index(static_cast<int>(keynr)), false), {}, nullptr, error);
             /* The name is taken: by this index (or, unlikely, another relation). */
-            return rc == kTableExists ? kIndexExists : rc;
+            if (rc == kTableExists) {
+                *error = "index " + t.index(static_cast<int>(keynr))->name + " exists";
+                return kIndexExists;
+            }
+            return rc;
         }
         rc = table_exists(s, t, error);
         for (const LayoutIndex &i : t.indexes())
@@ -761,6 +765,16 @@ private:
         std::string detail = trimmed(text != nullptr && *text != '\0' ? text : message_of(s.conn));
         std::string statement = sql.size() > 200 ? sql.substr(0, 200) + "..." : sql;
         *error = "PostgreSQL" + place_of(s.conn) + ": " + detail + " (" + statement + ")";
+        /* A missing or existing table says so in the words of every storage. */
+        const char *primary = res != nullptr ? PQresultErrorField(res, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+        if ((rc == kNoTable || rc == kTableExists) && primary != nullptr) {
+            std::string text(primary);
+            std::string::size_type open = text.find('"');
+            std::string::size_type close = open == std::string::npos ? open : text.find('"', open + 1);
+            if (close != std::string::npos)
+                *error = "table " + text.substr(open + 1, close - open - 1) +
+                         (rc == kNoTable ? " does not exist" : " exists");
+        }
         if (rc == kLostConnection) {
             s.state = TransactionState::None;
             s.readonly = false;

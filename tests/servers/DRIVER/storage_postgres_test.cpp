@@ -191,10 +191,11 @@ TEST_F(PostgresStorage, CreateTableMakesTypedColumnsTheImageColumnAndTheDatabase
     EXPECT_EQ(indexes(), (std::vector<std::string>{"pgtst100_007_i1|t", "pgtst100_007_i2|f",
                                                    "pgtst100_007_i3|t"}));
     EXPECT_EQ(storage->create_table(2, layout, &error), 507) << error;
-    EXPECT_NE(error.find("already exists"), std::string::npos) << error;
+    EXPECT_EQ(error, "table pgtst100_007 exists");
     EXPECT_EQ(storage->drop_table(1, layout, &error), 0) << error;
     EXPECT_TRUE(db->query("SELECT 1 FROM pg_tables WHERE tablename = 'pgtst100_007'").empty());
     EXPECT_EQ(storage->drop_table(1, layout, &error), 506);
+    EXPECT_EQ(error, "table pgtst100_007 does not exist");
     EXPECT_EQ(storage->insert_row(1, layout, account(1, "x", 0, 0).data(), &error), 506);
     long count = -1;
     EXPECT_EQ(storage->count_rows(1, layout, &count, &error), 506);
@@ -427,6 +428,7 @@ TEST_F(PostgresStorage, CreateIndexAnswers108103And100)
     ASSERT_EQ(create(layout), 0);
     std::string error;
     EXPECT_EQ(storage->create_index(1, layout, 1, &error), 108);
+    EXPECT_EQ(error, "index pgtst100_007_i1 exists");
     EXPECT_EQ(storage->create_index(1, layout, 9, &error), 103);
     EXPECT_EQ(storage->drop_index(1, layout, 9, &error), 103);
     ASSERT_EQ(storage->drop_index(1, layout, 3, &error), 0) << error;
