@@ -8,6 +8,7 @@
 
 #include <libpq-fe.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -756,23 +757,34 @@ private:
         return kOk;
     }
 
-    /* The code and text of a failed statement; a lost connection takes the
+    /* The code and text of a failed statement ("insert into t: <the
+     * server's message> (<its detail>)"); a lost connection takes the
      * transaction with it. */
     long failed(Session &s, const std::string &sql, const PGresult *res, std::string *error)
     {
         long rc = code_of(res, s.conn);
-        const char *text = res != nullptr ? PQresultErrorMessage(res) : "";
-        std::string detail = trimmed(text != nullptr && *text != '\0' ? text : message_of(s.conn));
-        std::string statement = sql.size() > 200 ? sql.substr(0, 200) + "..." : sql;
-        *error = "PostgreSQL" + place_of(s.conn) + ": " + detail + " (" + statement + ")";
-        /* A missing or existing table says so in the words of every storage. */
         const char *primary = res != nullptr ? PQresultErrorField(res, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+        const char *detail = res != nullptr ? PQresultErrorField(res, PG_DIAG_MESSAGE_DETAIL) : nullptr;
+        std::string text;
+        if (primary != nullptr) {
+            text = primary;
+            if (detail != nullptr && *detail != '\0')
+                text += std::string(" (") + detail + ")";
+        } else {
+            text = message_of(s.conn);
+            std::string::size_type nl = text.find('\n');
+            if (nl != std::string::npos)
+                text.erase(nl);
+            text += place_of(s.conn);
+        }
+        *error = statement_of(sql) + ": " + text;
+        /* A missing or existing table says so in the words of every storage. */
         if ((rc == kNoTable || rc == kTableExists) && primary != nullptr) {
-            std::string text(primary);
-            std::string::size_type open = text.find('"');
-            std::string::size_type close = open == std::string::npos ? open : text.find('"', open + 1);
+            std::string p(primary);
+            std::string::size_type open = p.find('"');
+            std::string::size_type close = open == std::string::npos ? open : p.find('"', open + 1);
             if (close != std::string::npos)
-                *error = "table " + text.substr(open + 1, close - open - 1) +
+                *error = "table " + p.substr(open + 1, close - open - 1) +
                          (rc == kNoTable ? " does not exist" : " exists");
         }
         if (rc == kLostConnection) {
@@ -780,6 +792,25 @@ private:
             s.readonly = false;
         }
         return rc;
+    }
+
+    /* What a statement does, for messages: "insert into t", "select from t". */
+    static std::string statement_of(const std::string &sql)
+    {
+        std::string::size_type q = sql.find('"');
+        std::string head = sql.substr(0, q);
+        if (sql.compare(0, 7, "SELECT ") == 0 && sql.find(" FROM \"") != std::string::npos) {
+            q = sql.find(" FROM \"") + 6;
+            head = "select from ";
+        }
+        for (char &ch : head)
+            ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+        while (!head.empty() && head.back() == ' ')
+            head.pop_back();
+        if (q == std::string::npos)
+            return head;
+        std::string::size_type end = sql.find('"', q + 1);
+        return head + " " + sql.substr(q + 1, end == std::string::npos ? end : end - q - 1);
     }
 
     long start(Session &s, std::string *error)
