@@ -51,6 +51,23 @@ private:
 constexpr long kNoMemory = 501;    /* SQLite ran out of memory */
 constexpr long kBadArgument = 102;  /* a key block of the wrong length */
 
+/* The system error of the last failed write of the database file or
+ * its journal (SQLite's own "system errno" is taken too late to keep it). */
+int last_file_errno(sqlite3 *db)
+{
+    int e = 0;
+    sqlite3_file *journal = nullptr;
+    if (sqlite3_file_control(db, "main", SQLITE_FCNTL_JOURNAL_POINTER, &journal) == SQLITE_OK &&
+        journal != nullptr && journal->pMethods != nullptr &&
+        journal->pMethods->xFileControl(journal, SQLITE_FCNTL_LAST_ERRNO, &e) == SQLITE_OK &&
+        e != 0)
+        return e;
+    e = 0;
+    if (sqlite3_file_control(db, "main", SQLITE_FCNTL_LAST_ERRNO, &e) == SQLITE_OK && e != 0)
+        return e;
+    return sqlite3_system_errno(db);
+}
+
 /* A tdb return code and its text from an SQLite result. */
 long map_sqlite(sqlite3 *db, int rc, std::string *error, const std::string &what)
 {
@@ -65,7 +82,18 @@ long map_sqlite(sqlite3 *db, int rc, std::string *error, const std::string &what
         return kIllegalState;
     case SQLITE_FULL:
         return kDatabaseFull;
-    case SQLITE_IOERR:
+    case SQLITE_IOERR: {
+        /* A file that may not grow (no space, size limit, quota) is a
+         * full database, not a lost one. */
+        int sys = db != nullptr ? last_file_errno(db) : 0;
+        if (sys == ENOSPC || sys == EFBIG || sys == EDQUOT) {
+            *error += std::string(" [") + std::strerror(sys) + "]";
+            return kDatabaseFull;
+        }
+        if (sys != 0)
+            *error += std::string(" [") + std::strerror(sys) + "]";
+        return kLostConnection;
+    }
     case SQLITE_CANTOPEN:
     case SQLITE_CORRUPT:
     case SQLITE_NOTADB:
@@ -481,13 +509,16 @@ public:
     long clear_reference_counts(long session, const TableLayout &t, std::string *error) override
     {
         std::vector<const LayoutColumn *> counters = counter_columns(t);
-        long rc = write_step(session, t, error);
+        long rc = need_table(t, error);
         if (rc != kOk)
             return rc;
         if (counters.empty()) {
             *error = "table " + t.table_name() + " has no reference counters";
             return kNoReferenceCounter;
         }
+        rc = write_step(session, t, error);
+        if (rc != kOk)
+            return rc;
         std::string what = "clear reference counters of " + t.table_name();
         std::string set;
         for (const LayoutColumn *c : counters)

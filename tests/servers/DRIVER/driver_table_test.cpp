@@ -5,7 +5,9 @@
  * read (12), each checked in the database file with SQLite itself.
  */
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sqlite3.h>
+#include <sys/resource.h>
 
 #include <cmath>
 #include <cstring>
@@ -690,6 +692,7 @@ TEST_F(DriverTables, ReferenceCountsAreAddedSubtractedAndChecked)
     EXPECT_EQ(one(db, "SELECT Refcntu || '/' || Refcntd FROM dbtst105_000"), "0/0");
     create100();
     EXPECT_EQ(table("dbtst100", 0, 9), 608);
+    EXPECT_EQ(dbaction(5), 0) << "the refusal started no transaction";
 }
 
 TEST_F(DriverTables, KeyReadsOfTheWrongLengthOrUnknownTablesAreRefused)
@@ -721,6 +724,209 @@ TEST_F(DriverTables, ALockedReadHoldsTheRowForTheSession)
     EXPECT_EQ(send_updates({upd.table("dbtst100", 0)}, &reply, other), 0);
     ASSERT_EQ(dbaction(1, other), 0);
     EXPECT_EQ(one(db, "SELECT name FROM dbtst100_000"), "x");
+}
+
+} // namespace
+
+namespace {
+
+/* A driver whose files may not grow beyond a limit: the commit that
+ * needs more room answers 523 and leaves nothing behind. */
+TEST_F(DriverTables, ADatabaseThatCannotGrowAnswers523AtCommit)
+{
+    EXPECT_EQ(c.detach(), 0);
+    detached = true;
+    struct rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    struct rlimit small = old;
+    small.rlim_cur = 128 * 1024 + 100; /* a page written across it is cut short */
+    void (*previous)(int) = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    Connection limited; /* the child inherits the limit and the ignored signal */
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, previous);
+    ASSERT_TRUE(limited.ok());
+    ASSERT_EQ(limited.start("sqlite", db).retval, 0);
+    long s = limited.attach_session();
+    commu_block reply;
+    ASSERT_TRUE(limited.exchange(dictionary_of(s, "dbtst100", 0), &reply));
+    ASSERT_EQ(reply.retval, 0);
+    commu_block create = table_action(s, "dbtst100", 0, 4);
+    create.action = type_commu_table_action(4) | 4;
+    ASSERT_TRUE(limited.exchange(create, &reply));
+    ASSERT_EQ(reply.retval, 0);
+
+    Store store(demo("dbtst100"));
+    for (int i = 0; i < 3000; i++) {
+        char code[16];
+        std::snprintf(code, sizeof code, "%06d", i);
+        store.add(i + 1, 1, 0, article(code).str("mbname", std::string(30, 'm')).bytes());
+    }
+    commu_block upd;
+    upd.kind = COMMU_EXE_UPDATE;
+    upd.session = s;
+    upd.updates = {store.table("dbtst100", 0)};
+    ASSERT_TRUE(limited.exchange(upd, &reply));
+    ASSERT_EQ(reply.retval, 0) << "the rows wait in the page cache";
+    long mark = driver_log_mark();
+    commu_block commit;
+    commit.kind = COMMU_EXE_DB;
+    commit.session = s;
+    commit.action = 1;
+    ASSERT_TRUE(limited.exchange(commit, &reply));
+    EXPECT_EQ(reply.retval, 523);
+    EXPECT_NE(driver_log_since(mark).find("Database action 1 of session 1: commit: "),
+              std::string::npos)
+        << driver_log_since(mark);
+    EXPECT_NE(driver_log_since(mark).find("[File too large]"), std::string::npos)
+        << driver_log_since(mark);
+    EXPECT_EQ(one(db, "SELECT count(*) FROM dbtst100_000"), "0");
+    commu_block count = table_action(s, "dbtst100", 0, 8);
+    count.action = 8;
+    ASSERT_TRUE(limited.exchange(count, &reply));
+    EXPECT_EQ(reply.retval, 0);
+    EXPECT_EQ(reply.result, 0);
+    EXPECT_EQ(limited.detach(), 0);
+}
+
+} // namespace
+
+namespace {
+
+/* The same driver as a shared library in this process: rows in and out. */
+TEST(DriverTablesLibrary, SharedLibraryDriverStoresAndReadsRows)
+{
+    root();
+    tdbtest::TempDir dir;
+    std::string db = dir.path() + "/lib.db";
+    Connection c("sqlite_lib");
+    ASSERT_TRUE(c.ok());
+    ASSERT_EQ(c.start("sqlite", db).retval, 0);
+    long s = c.attach_session();
+    commu_block reply;
+    ASSERT_TRUE(c.exchange(dictionary_of(s, "dbtst100", 9), &reply));
+    ASSERT_EQ(reply.retval, 0);
+    commu_block create = table_action(s, "dbtst100", 9, 4);
+    create.action = type_commu_table_action(4) | 4;
+    ASSERT_TRUE(c.exchange(create, &reply));
+    ASSERT_EQ(reply.retval, 0);
+
+    const _dd_table *t = demo("dbtst100");
+    Row row = Row(t).str("code", "LIB").str("mbname", "\x9b\x81\x9c\xad").l("date", 738000);
+    Store store(t);
+    store.add(1, 1, 0, row.bytes());
+    commu_block upd;
+    upd.kind = COMMU_EXE_UPDATE;
+    upd.session = s;
+    upd.updates = {store.table("dbtst100", 9)};
+    ASSERT_TRUE(c.exchange(upd, &reply));
+    ASSERT_EQ(reply.retval, 0);
+    commu_block commit;
+    commit.kind = COMMU_EXE_DB;
+    commit.session = s;
+    commit.action = 1;
+    ASSERT_TRUE(c.exchange(commit, &reply));
+    ASSERT_EQ(reply.retval, 0);
+    EXPECT_EQ(one(db, "SELECT mbname || '/' || date FROM dbtst100_009"), "\xe4\xb8\xad/738000");
+
+    std::string key = row.key();
+    commu_block read;
+    read.kind = COMMU_EXE_ROW;
+    read.session = s;
+    read.table = "dbtst100";
+    read.compnr = 9;
+    read.action = 13 | type_commu_row_action(13);
+    read.msg = reinterpret_cast<const unsigned char *>(key.data());
+    read.msg_len = static_cast<long>(key.size());
+    ASSERT_TRUE(c.exchange(read, &reply));
+    ASSERT_EQ(reply.retval, 0);
+    EXPECT_EQ(std::vector<unsigned char>(reply.answer, reply.answer + reply.answer_len),
+              row.as_read(9));
+    EXPECT_EQ(c.detach(), 0);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(DriverTables, ADamagedUpdateStoreAnswers520WithDetail215AndAppliesNothing)
+{
+    create100();
+    Store store(demo("dbtst100"));
+    store.add(1, 1, 0, article("A").bytes());
+    store.add(2, 1, 0, article("B").bytes());
+    commu_update_table u = store.table("dbtst100", 0);
+    /* Cut inside the second row. */
+    u.bytes.resize(u.bytes.size() - 3);
+    u.byte_count = static_cast<long>(u.bytes.size());
+    commu_block reply;
+    ASSERT_EQ(send_updates({u}, &reply), 520);
+    EXPECT_EQ(reply.detail_code, 215);
+    EXPECT_EQ(reply.detail_text, "the update store is damaged after 1 rows");
+    EXPECT_EQ(dbaction(5), 0) << "nothing was applied, no transaction started";
+    /* A column number beyond the table's columns. */
+    u = store.table("dbtst100", 0);
+    u.bytes[4] = 0x7F;
+    ASSERT_EQ(send_updates({u}, &reply), 520);
+    EXPECT_EQ(reply.detail_code, 215);
+    EXPECT_EQ(one(db, "SELECT count(*) FROM dbtst100_000"), "0");
+}
+
+TEST_F(DriverTables, ADefinitionReceivedInAnAbortedTransactionStaysInTheCatalog)
+{
+    create100();
+    Store store(demo("dbtst100"));
+    store.add(1, 1, 0, article("A").bytes());
+    ASSERT_EQ(send_updates({store.table("dbtst100", 0)}), 0);
+    ASSERT_EQ(send_dd("dbtst101", 4), 0) << "written inside the open transaction";
+    ASSERT_EQ(dbaction(3), 0);
+    EXPECT_EQ(one(db, "SELECT count(*) FROM tdb_catalog WHERE table_name = 'dbtst101'"), "1");
+    EXPECT_EQ(one(db, "SELECT count(*) FROM dbtst100_000"), "0");
+}
+
+} // namespace
+
+namespace {
+
+/* A driver killed with an open transaction: the next one finds the
+ * committed rows and not the others (SQLite rolls the journal back). */
+TEST_F(DriverTables, AKilledDriverLosesOnlyItsOpenTransaction)
+{
+    create100();
+    Store committed(demo("dbtst100"));
+    committed.add(1, 1, 0, article("KEEP").bytes());
+    ASSERT_EQ(send_updates({committed.table("dbtst100", 0)}), 0);
+    ASSERT_EQ(dbaction(1), 0);
+    Store open(demo("dbtst100"));
+    open.add(2, 1, 0, article("LOST").bytes());
+    ASSERT_EQ(send_updates({open.table("dbtst100", 0)}), 0);
+    ASSERT_GT(c.pid(), 0);
+    ASSERT_EQ(::kill(c.pid(), SIGKILL), 0);
+    EXPECT_EQ(c.wait_exit(), -1);
+    detached = true;
+
+    Connection next;
+    ASSERT_TRUE(next.ok());
+    ASSERT_EQ(next.start("sqlite", db).retval, 0);
+    long s = next.attach_session();
+    std::string key = article("KEEP").key();
+    commu_block read;
+    read.kind = COMMU_EXE_ROW;
+    read.session = s;
+    read.table = "dbtst100";
+    read.compnr = 0;
+    read.action = 13 | type_commu_row_action(13);
+    read.msg = reinterpret_cast<const unsigned char *>(key.data());
+    read.msg_len = static_cast<long>(key.size());
+    commu_block reply;
+    ASSERT_TRUE(next.exchange(read, &reply));
+    EXPECT_EQ(reply.retval, 0) << "no 513: the definition is in the catalog";
+    key = article("LOST").key();
+    read.msg = reinterpret_cast<const unsigned char *>(key.data());
+    ASSERT_TRUE(next.exchange(read, &reply));
+    EXPECT_EQ(reply.retval, 111);
+    EXPECT_EQ(one(db, "SELECT group_concat(code) FROM dbtst100_000"), "KEEP");
+    EXPECT_EQ(next.detach(), 0);
 }
 
 } // namespace
