@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "al_env.h"
 #include "driver_support.h"
 #include "qp_rds.h"
 #include "qpd_dd.h"
@@ -927,6 +928,56 @@ TEST_F(DriverTables, AKilledDriverLosesOnlyItsOpenTransaction)
     EXPECT_EQ(reply.retval, 111);
     EXPECT_EQ(one(db, "SELECT group_concat(code) FROM dbtst100_000"), "KEEP");
     EXPECT_EQ(next.detach(), 0);
+}
+
+} // namespace
+
+namespace {
+
+/* A driver in Unicode mode (its own root has the mode file): one-byte
+ * characters are their code points, four-byte ones too. */
+TEST(DriverTablesUnicode, MultibyteStringsOfAUnicodeModeDriverAreUtf8)
+{
+    root();
+    get_tse(); /* the client's root stays cached */
+    tdbtest::TempDir unicode_root;
+    unicode_root.write("lib/tss_mbstore6.2", "UTF-T:0:ISO-8859-1\n");
+    unicode_root.write("log/.keep", "");
+    std::string db = unicode_root.path() + "/u.db";
+    setenv("TSE", unicode_root.path().c_str(), 1);
+    Connection c;
+    setenv("TSE", root().c_str(), 1);
+    ASSERT_TRUE(c.ok());
+    commu_block att = c.start("sqlite", db);
+    ASSERT_EQ(att.retval, 0);
+    ASSERT_EQ(att.level_flags, COMMU_LEVEL_UNICODE);
+    long s = c.attach_session();
+    commu_block reply;
+    ASSERT_TRUE(c.exchange(dictionary_of(s, "dbtst100", 0), &reply));
+    ASSERT_EQ(reply.retval, 0);
+    commu_block create = table_action(s, "dbtst100", 0, 4);
+    create.action = type_commu_table_action(4) | 4;
+    ASSERT_TRUE(c.exchange(create, &reply));
+    ASSERT_EQ(reply.retval, 0);
+    const _dd_table *t = demo("dbtst100");
+    Row row = Row(t).str("code", "U").str("mbname", "\xe9\x9b\x80\x81\x9b\x9b\x81\x9c\xad");
+    Store store(t);
+    store.add(1, 1, 0, row.bytes());
+    commu_block upd;
+    upd.kind = COMMU_EXE_UPDATE;
+    upd.session = s;
+    upd.updates = {store.table("dbtst100", 0)};
+    ASSERT_TRUE(c.exchange(upd, &reply));
+    ASSERT_EQ(reply.retval, 0);
+    commu_block commit;
+    commit.kind = COMMU_EXE_DB;
+    commit.session = s;
+    commit.action = 1;
+    ASSERT_TRUE(c.exchange(commit, &reply));
+    ASSERT_EQ(reply.retval, 0);
+    EXPECT_EQ(one(db, "SELECT hex(mbname) || '/' || (tdb_row IS NULL) FROM dbtst100_000"),
+              "C3A9C29BE4B8AD/1"); /* U+00E9 U+009B U+4E2D */
+    EXPECT_EQ(c.detach(), 0);
 }
 
 } // namespace
