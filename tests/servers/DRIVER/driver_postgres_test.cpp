@@ -3,11 +3,15 @@
  * tdb_driver does: the connection string of the argument string or libpq's
  * environment, the description of the server, the catalog's column types
  * as the database shows them, a server that cannot be reached (510), a
- * connection lost under the driver (522, then a fresh connection), and
- * two drivers sharing one catalog.
+ * connection lost under the driver (522, then a fresh connection), two
+ * drivers sharing one catalog, and the tdb API client starting the driver
+ * for a "postgres" server.
  */
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -16,9 +20,14 @@
 #include <vector>
 
 #include "al_env.h"
+#include "al_log.h"
 #include "backend_support.h"
+#include "c_client.h"
+#include "c_state.h"
 #include "driver_support.h"
+#include "qpd_dd.h"
 #include "storage.h"
+#include "tdb_api.h"
 #include "tdb_commu.h"
 
 using namespace drivertest;
@@ -277,4 +286,54 @@ TEST_F(DriverPostgres, ProgramAndLibraryDriversShareOneCatalog)
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0].rfind("dbtst100/1/", 0), 0u);
     EXPECT_EQ(rows[1].rfind("dbtst100/2/", 0), 0u);
+}
+
+TEST_F(DriverPostgres, ClientApiStartsThePostgresDriverForATransactionAndLogoffEndsIt)
+{
+    const std::string conninfo = store->args();
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        /* Logon is once per process: the client runs in a child, whose
+         * expectations are reported through its exit status. */
+        int code = 0;
+        if (tdb_init_api("drvuser", LOG_DEST_FILE, 0, 0) != 0 || tdb_logon("tdbreconfig") != 0)
+            _exit(10);
+        tdb_disable_references();
+        const unsigned trans_id = tdb_start_session("pg-e2e");
+        dd_server postgres{};
+        postgres.type = 16;
+        postgres.name = const_cast<char *>("postgres");
+        postgres.args = const_cast<char *>(conninfo.c_str());
+        dd_server_choice choice{};
+        choice.alt[choice.nr_alt++] = &postgres;
+        tdb_session *session = get_new_tdb_server_and_session(
+            &choice, tdb_get_trans_by_id(static_cast<int>(trans_id)), 0);
+        if (session == nullptr)
+            _exit(11);
+        const pid_t driver = static_cast<pid_t>(session->server->driver_pid);
+        char answer[128] = {0};
+        if (tdb_get_db_system_info(1, 1, answer, sizeof answer) != 0)
+            code = 12;
+        else if (std::string(answer).rfind("PostgreSQL ", 0) != 0)
+            code = 13;
+        else if (tdb_get_db_system_info(1, 2, answer, sizeof answer) != 0 ||
+                 std::string(answer) != "postgres")
+            code = 14;
+        if (tdb_stop_session(trans_id) != 0 || tdb_logoff() != 0)
+            code = code ? code : 15;
+        else if (kill(driver, 0) == 0)
+            code = code ? code : 16; /* logoff waited for the driver */
+        _exit(code);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0)
+        << "10 logon, 11 no session, 12/13 system information, 14 driver name, 15 logoff, "
+           "16 driver still running";
+    /* The driver made its catalog in the test's schema. */
+    EXPECT_EQ(store->query("SELECT to_regclass('tdb_catalog') IS NOT NULL"),
+              std::vector<std::string>{"t"});
 }
