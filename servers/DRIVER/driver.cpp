@@ -287,7 +287,7 @@ void Driver::system_request(commu_block *blk)
         std::string error;
         if (storage_ && !storage_->forget_definitions(table, &error)) {
             log_mesg(kFile, __LINE__, kComponent, 0, "%s", error.c_str());
-            blk->retval = kDatabaseNotOn;
+            blk->retval = storage_failure(kDatabaseNotOn);
         }
         break;
     }
@@ -350,7 +350,7 @@ void Driver::store_dictionary(commu_block *blk)
     }
     if (!storage_->save_definition(entry, &error)) {
         log_mesg(kFile, __LINE__, kComponent, 0, "%s", error.c_str());
-        blk->retval = kDatabaseNotOn;
+        blk->retval = storage_failure(kDatabaseNotOn);
         return;
     }
     tables_[{table, entry.compnr}] = blk->dd;
@@ -420,6 +420,12 @@ bool Driver::ensure_storage(const std::string &driver, const std::string &args)
     }
     storage_ = std::move(storage);
     return true;
+}
+
+long Driver::storage_failure(long fallback) const
+{
+    long code = storage_ ? storage_->failure_code() : 0;
+    return code != 0 ? code : fallback;
 }
 
 bool Driver::session_known(long id) const

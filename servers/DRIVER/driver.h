@@ -80,6 +80,9 @@ private:
     const TableLayout *layout_for(const std::string &table, int compnr, std::string *error);
 
     bool ensure_storage(const std::string &driver, const std::string &args);
+    /* The storage's own error number for its last failure (522 for a
+     * lost connection), else fallback. */
+    long storage_failure(long fallback) const;
     bool session_known(long id) const;
     bool lacks_company_map() const;
     /* Adds a missing-dictionary entry when the table is not known. */

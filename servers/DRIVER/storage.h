@@ -146,13 +146,19 @@ public:
     virtual long read_row(long session, const TableLayout &t, const unsigned char *key,
                           size_t key_length, bool locked, unsigned char *row,
                           std::string *error) = 0;
+
+    /* The tdb error number of the last failed catalog call (open,
+     * load_catalog, save_definition, forget_definitions) when it has one
+     * of its own: 522 after the connection to a database server was lost;
+     * 0 when the caller's code for the request applies. */
+    virtual long failure_code() const { return 0; }
 };
 
 /*
  * The storage for a driver name and its argument string (arguments
  * separated by byte 1, as in the tabledef): names beginning with "sqlite"
- * get the SQLite storage; every other name (among them "postgres...",
- * whose storage is not built yet) gets null and a reason in *error.
+ * get the SQLite storage, names beginning with "postgres" the PostgreSQL
+ * storage; every other name gets null and a reason in *error.
  */
 std::unique_ptr<Storage> make_storage(std::string_view driver, std::string_view args,
                                       std::string *error);
@@ -161,6 +167,14 @@ std::unique_ptr<Storage> make_storage(std::string_view driver, std::string_view 
  * "${TSE}" replaced by the root; a relative name lies under
  * "${TSE}/db"; without one "${TSE}/db/<driver>.db". */
 std::string sqlite_database_path(std::string_view driver, std::string_view args);
+
+/* The first argument of an argument string, blanks around it removed and
+ * "${TSE}" replaced by the root. */
+std::string expanded_first_argument(std::string_view args);
+
+/* The PostgreSQL storage for a libpq connection string (key=value pairs or
+ * a URI; empty: libpq's environment variables and defaults apply). */
+std::unique_ptr<Storage> make_postgres_storage(std::string conninfo);
 
 } // namespace tdbdriver
 

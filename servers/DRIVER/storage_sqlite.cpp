@@ -2,7 +2,8 @@
  * storage_sqlite.cpp: the SQLite storage of the driver: one database
  * file with the catalog (tdb_catalog) and one table per tdb table and
  * company, one connection whose single transaction belongs to one session
- * at a time, and the factory choosing the storage by driver name.
+ * at a time, and the factory choosing the storage (SQLite or PostgreSQL)
+ * by driver name.
  */
 #include "storage.h"
 
@@ -1019,27 +1020,27 @@ private:
     std::map<std::string, std::set<int>> deferred_;
 };
 
-/* The first argument of an argument string (arguments separated by
- * byte 1), blanks around it removed. */
-std::string first_argument(std::string_view args)
+} // namespace
+
+std::string expanded_first_argument(std::string_view args)
 {
     std::string_view first = args.substr(0, args.find('\1'));
     while (!first.empty() && (first.front() == ' ' || first.front() == '\t'))
         first.remove_prefix(1);
     while (!first.empty() && (first.back() == ' ' || first.back() == '\t'))
         first.remove_suffix(1);
-    return std::string(first);
+    std::string text(first);
+    std::string root = get_tse();
+    for (std::string::size_type at = 0; (at = text.find("${TSE}", at)) != std::string::npos;
+         at += root.size())
+        text.replace(at, 6, root);
+    return text;
 }
-
-} // namespace
 
 std::string sqlite_database_path(std::string_view driver, std::string_view args)
 {
     std::string root = get_tse();
-    std::string file = first_argument(args);
-    for (std::string::size_type at = 0; (at = file.find("${TSE}", at)) != std::string::npos;
-         at += root.size())
-        file.replace(at, 6, root);
+    std::string file = expanded_first_argument(args);
     if (file.empty())
         file = std::string(driver) + ".db";
     if (file.front() != '/')
@@ -1053,9 +1054,8 @@ std::unique_ptr<Storage> make_storage(std::string_view driver, std::string_view 
     if (driver.substr(0, 6) == "sqlite")
         return std::make_unique<SqliteStorage>(sqlite_database_path(driver, args));
     if (driver.substr(0, 8) == "postgres")
-        *error = "driver '" + std::string(driver) + "': the PostgreSQL storage is not available yet";
-    else
-        *error = "driver '" + std::string(driver) + "' is not served by this program";
+        return make_postgres_storage(expanded_first_argument(args));
+    *error = "driver '" + std::string(driver) + "' is not served by this program";
     return nullptr;
 }
 

@@ -1,18 +1,20 @@
 /*
  * driver_catalog_test.cpp: the dictionaries a real tdb_driver receives:
  * 513 with the missing tables, delivery with request 8, the catalog in
- * the SQLite database (read with SQLite itself), its survival across a
- * restart, forgetting a table, and the database path rules.
+ * the database (an SQLite file or a PostgreSQL schema, read with SQLite
+ * or libpq themselves), its survival across a restart, forgetting a
+ * table, and the database path rules.
  */
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "al_env.h"
+#include "backend_support.h"
 #include "driver_support.h"
 #include "ipc.h"
 #include "run_program.h"
@@ -23,60 +25,24 @@ using namespace drivertest;
 
 namespace {
 
-class DriverCatalog : public ::testing::Test {
+/* Every catalog case runs on both storages: an SQLite file and a schema
+ * of the PostgreSQL test server. */
+class DriverCatalog : public ::testing::TestWithParam<Backend> {
 protected:
     void SetUp() override
     {
         root();
-        db = dir.path() + "/drv.db";
+        if (GetParam() == Backend::Postgres)
+            REQUIRE_PG_TEST_SERVER();
+        store = std::make_unique<BackendDb>(GetParam());
     }
-    tdbtest::TempDir dir;
-    std::string db;
+    /* The driver's logical name in ipc_info: the program of the backend. */
+    const char *program() const { return backend_name(GetParam()); }
+    commu_block start(Connection &c) { return c.start(store->driver(), store->args()); }
+    std::vector<std::string> catalog_rows() { return store->catalog_rows(); }
+
+    std::unique_ptr<BackendDb> store;
 };
-
-/* Rows of the catalog as "table/compnr/columns/indexes", read with SQLite. */
-std::vector<std::string> catalog_rows(const std::string &path)
-{
-    std::vector<std::string> rows;
-    sqlite3 *handle = nullptr;
-    EXPECT_EQ(sqlite3_open_v2(path.c_str(), &handle, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
-    sqlite3_stmt *st = nullptr;
-    EXPECT_EQ(sqlite3_prepare_v2(handle,
-                                 "SELECT table_name, compnr, columns, indexes FROM tdb_catalog"
-                                 " ORDER BY table_name, compnr",
-                                 -1, &st, nullptr),
-              SQLITE_OK)
-        << sqlite3_errmsg(handle);
-    while (st != nullptr && sqlite3_step(st) == SQLITE_ROW)
-        rows.push_back(std::string(reinterpret_cast<const char *>(sqlite3_column_text(st, 0))) +
-                       "/" + std::to_string(sqlite3_column_int(st, 1)) + "/" +
-                       std::to_string(sqlite3_column_int(st, 2)) + "/" +
-                       std::to_string(sqlite3_column_int(st, 3)));
-    sqlite3_finalize(st);
-    sqlite3_close(handle);
-    return rows;
-}
-
-/* The description bytes stored for a table and company. */
-std::vector<unsigned char> stored_description(const std::string &path, const char *table, int compnr)
-{
-    std::vector<unsigned char> bytes;
-    sqlite3 *handle = nullptr;
-    sqlite3_open_v2(path.c_str(), &handle, SQLITE_OPEN_READONLY, nullptr);
-    sqlite3_stmt *st = nullptr;
-    sqlite3_prepare_v2(handle,
-                       "SELECT description FROM tdb_catalog WHERE table_name = ? AND compnr = ?",
-                       -1, &st, nullptr);
-    sqlite3_bind_text(st, 1, table, -1, SQLITE_TRANSIENT);
-    sqlite3_bind_int(st, 2, compnr);
-    if (sqlite3_step(st) == SQLITE_ROW) {
-        const auto *p = static_cast<const unsigned char *>(sqlite3_column_blob(st, 0));
-        bytes.assign(p, p + sqlite3_column_bytes(st, 0));
-    }
-    sqlite3_finalize(st);
-    sqlite3_close(handle);
-    return bytes;
-}
 
 std::vector<unsigned char> description_bytes(const commu_dd_desc &dd)
 {
@@ -93,11 +59,11 @@ std::vector<unsigned char> description_bytes(const commu_dd_desc &dd)
 
 } // namespace
 
-TEST_F(DriverCatalog, UnknownTableAnswers513ListingItThenDeliveryEndsTheComplaint)
+TEST_P(DriverCatalog, UnknownTableAnswers513ListingItThenDeliveryEndsTheComplaint)
 {
-    Connection c;
+    Connection c(program());
     ASSERT_TRUE(c.ok());
-    ASSERT_EQ(c.start("sqlite", db).retval, 0);
+    ASSERT_EQ(start(c).retval, 0);
     long session = c.attach_session();
     commu_block reply;
     ASSERT_TRUE(c.exchange(table_action(session, "dbtst100", 100, 8), &reply));
@@ -124,11 +90,11 @@ TEST_F(DriverCatalog, UnknownTableAnswers513ListingItThenDeliveryEndsTheComplain
     EXPECT_EQ(c.detach(), 0);
 }
 
-TEST_F(DriverCatalog, RowActionAndAlterTableAskForTheirDictionaries)
+TEST_P(DriverCatalog, RowActionAndAlterTableAskForTheirDictionaries)
 {
-    Connection c;
+    Connection c(program());
     ASSERT_TRUE(c.ok());
-    ASSERT_EQ(c.start("sqlite", db).retval, 0);
+    ASSERT_EQ(start(c).retval, 0);
     long session = c.attach_session();
 
     commu_block row;
@@ -172,14 +138,14 @@ TEST_F(DriverCatalog, RowActionAndAlterTableAskForTheirDictionaries)
     EXPECT_EQ(reply.missing_count, 0);
     EXPECT_EQ(c.detach(), 0);
 
-    EXPECT_EQ(catalog_rows(db).size(), 2u);
+    EXPECT_EQ(catalog_rows().size(), 2u);
 }
 
-TEST_F(DriverCatalog, BufferedUpdatesResentWithoutTablesStillNameTheMissingOnes)
+TEST_P(DriverCatalog, BufferedUpdatesResentWithoutTablesStillNameTheMissingOnes)
 {
-    Connection c;
+    Connection c(program());
     ASSERT_TRUE(c.ok());
-    ASSERT_EQ(c.start("sqlite", db).retval, 0);
+    ASSERT_EQ(start(c).retval, 0);
     long session = c.attach_session();
     commu_block upd;
     upd.kind = COMMU_EXE_UPDATE;
@@ -204,11 +170,11 @@ TEST_F(DriverCatalog, BufferedUpdatesResentWithoutTablesStillNameTheMissingOnes)
     EXPECT_EQ(c.detach(), 0);
 }
 
-TEST_F(DriverCatalog, RequestsOfUnknownSessionsAnswer518)
+TEST_P(DriverCatalog, RequestsOfUnknownSessionsAnswer518)
 {
-    Connection c;
+    Connection c(program());
     ASSERT_TRUE(c.ok());
-    ASSERT_EQ(c.start("sqlite", db).retval, 0);
+    ASSERT_EQ(start(c).retval, 0);
     commu_block reply;
     ASSERT_TRUE(c.exchange(table_action(77, "dbtst100", 100, 8), &reply));
     EXPECT_EQ(reply.retval, 518);
@@ -222,14 +188,14 @@ TEST_F(DriverCatalog, RequestsOfUnknownSessionsAnswer518)
     EXPECT_EQ(reply.retval, 518);
     EXPECT_EQ(reply.audit_a, -1);
     EXPECT_EQ(c.detach(), 0);
-    EXPECT_TRUE(catalog_rows(db).empty());
+    EXPECT_TRUE(catalog_rows().empty());
 }
 
-TEST_F(DriverCatalog, CatalogHoldsTheReceivedDescriptionReadableWithSqlite)
+TEST_P(DriverCatalog, CatalogHoldsTheReceivedDescriptionReadableWithTheDatabaseItself)
 {
-    Connection c;
+    Connection c(program());
     ASSERT_TRUE(c.ok());
-    ASSERT_EQ(c.start("sqlite", db).retval, 0);
+    ASSERT_EQ(start(c).retval, 0);
     long session = c.attach_session();
     commu_block dd = dictionary_of(session, "dbtst100", 100);
     commu_block reply;
@@ -238,30 +204,30 @@ TEST_F(DriverCatalog, CatalogHoldsTheReceivedDescriptionReadableWithSqlite)
     ASSERT_TRUE(c.exchange(dictionary_of(session, "dbtst102", 3), &reply));
     ASSERT_EQ(reply.retval, 0);
 
-    std::vector<std::string> rows = catalog_rows(db);
+    std::vector<std::string> rows = catalog_rows();
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0], "dbtst100/100/" + std::to_string(dd.dd.columns.size()) + "/" +
                            std::to_string(dd.dd.indexes.size()));
     EXPECT_EQ(rows[1].rfind("dbtst102/3/", 0), 0u) << rows[1];
-    EXPECT_EQ(stored_description(db, "dbtst100", 100), description_bytes(dd.dd));
+    EXPECT_EQ(store->stored_description("dbtst100", 100), description_bytes(dd.dd));
     EXPECT_EQ(c.detach(), 0);
 }
 
-TEST_F(DriverCatalog, RestartedDriverKnowsTheCatalog)
+TEST_P(DriverCatalog, RestartedDriverKnowsTheCatalog)
 {
     {
-        Connection c;
+        Connection c(program());
         ASSERT_TRUE(c.ok());
-        ASSERT_EQ(c.start("sqlite", db).retval, 0);
+        ASSERT_EQ(start(c).retval, 0);
         long session = c.attach_session();
         commu_block reply;
         ASSERT_TRUE(c.exchange(dictionary_of(session, "dbtst100", 100), &reply));
         ASSERT_EQ(reply.retval, 0);
         EXPECT_EQ(c.detach(), 0);
     }
-    Connection c;
+    Connection c(program());
     ASSERT_TRUE(c.ok());
-    ASSERT_EQ(c.start("sqlite", db).retval, 0);
+    ASSERT_EQ(start(c).retval, 0);
     long session = c.attach_session();
     commu_block reply;
     ASSERT_TRUE(c.exchange(table_action(session, "dbtst100", 100, 8), &reply));
@@ -273,21 +239,21 @@ TEST_F(DriverCatalog, RestartedDriverKnowsTheCatalog)
     EXPECT_EQ(c.detach(), 0);
 }
 
-TEST_F(DriverCatalog, ForgettingATableDropsBothDictionariesFromTheCatalog)
+TEST_P(DriverCatalog, ForgettingATableDropsBothDictionariesFromTheCatalog)
 {
-    Connection c;
+    Connection c(program());
     ASSERT_TRUE(c.ok());
-    ASSERT_EQ(c.start("sqlite", db).retval, 0);
+    ASSERT_EQ(start(c).retval, 0);
     long session = c.attach_session();
     commu_block reply;
     ASSERT_TRUE(c.exchange(dictionary_of(session, "dbtst107", 1, 1), &reply));
     ASSERT_TRUE(c.exchange(dictionary_of(session, "dbtst107", 1, 3), &reply));
     ASSERT_TRUE(c.exchange(dictionary_of(session, "dbtst108", 1, 1), &reply));
-    ASSERT_EQ(catalog_rows(db).size(), 3u);
+    ASSERT_EQ(catalog_rows().size(), 3u);
 
     ASSERT_TRUE(c.exchange(system_request(8, "dbtst107"), &reply));
     EXPECT_EQ(reply.retval, 0);
-    std::vector<std::string> rows = catalog_rows(db);
+    std::vector<std::string> rows = catalog_rows();
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].rfind("dbtst108/1/", 0), 0u);
     ASSERT_TRUE(c.exchange(table_action(session, "dbtst107", 1, 8), &reply));
@@ -305,13 +271,13 @@ TEST(DriverDatabasePath, FirstArgumentRelativeAbsoluteAndDefault)
               r + "/x/" + r + ".db");
 }
 
-TEST_F(DriverCatalog, SharedLibraryDriverServesInThisProcessWithTheSameCatalog)
+TEST_P(DriverCatalog, SharedLibraryDriverServesInThisProcessWithTheSameCatalog)
 {
     {
-        Connection c("sqlite_lib");
+        Connection c((std::string(program()) + "_lib").c_str());
         ASSERT_TRUE(c.ok());
         EXPECT_NE(ipc_flags(c.rd()) & IPC_SHLIB, 0);
-        commu_block att = c.start("sqlite", db);
+        commu_block att = start(c);
         EXPECT_EQ(att.retval, 0);
         EXPECT_EQ(att.driver_pid, ::getpid());
         EXPECT_EQ(att.reply_sql_protocol, 8);
@@ -326,14 +292,20 @@ TEST_F(DriverCatalog, SharedLibraryDriverServesInThisProcessWithTheSameCatalog)
         EXPECT_EQ(reply.retval, 506);
         EXPECT_EQ(c.detach(), 0);
     }
-    EXPECT_EQ(catalog_rows(db).size(), 1u);
+    EXPECT_EQ(catalog_rows().size(), 1u);
     /* The program form finds what the library stored. */
-    Connection c;
+    Connection c(program());
     ASSERT_TRUE(c.ok());
-    ASSERT_EQ(c.start("sqlite", db).retval, 0);
+    ASSERT_EQ(start(c).retval, 0);
     long session = c.attach_session();
     commu_block reply;
     ASSERT_TRUE(c.exchange(table_action(session, "dbtst100", 100, 8), &reply));
     EXPECT_EQ(reply.retval, 506);
     EXPECT_EQ(c.detach(), 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Backends, DriverCatalog,
+                         ::testing::Values(Backend::Sqlite, Backend::Postgres),
+                         [](const ::testing::TestParamInfo<Backend> &info) {
+                             return std::string(backend_name(info.param));
+                         });
