@@ -486,6 +486,9 @@ int flush_updates(tdb_trans *trans)
         for (tdb_session *s = trans->sessions; s && rc == 0; s = s->next_in_trans) {
             if (is_audit_session(s) != (pass == 1))
                 continue;
+            /* Audit drivers are never attached: nothing goes to them. */
+            if (pass == 1 && (s->server == nullptr || s->server->rd == nullptr))
+                continue;
             std::vector<commu_update_table> tables;
             for (tdb_table_use *t = s->tables; t; t = t->next) {
                 if (!(t->flags & TDB_TABLE_PENDING))
