@@ -495,6 +495,34 @@ TEST_P(ClientActions, ParkedCursorsAreReusedAndClosedAfterTheFlush)
     EXPECT_EQ(query(db, "select count(*) from dbtst107_005"), "2");
 }
 
+TEST_P(ClientActions, WithTdbAlwaysFlushEveryBufferedRowIsSentAtOnce)
+{
+    const std::string db = setup_root(GetParam(), "actions_always.db");
+    in_child([&] {
+        /* Read once per process, at the first buffered action. */
+        setenv("TDB_ALWAYS_FLUSH", "1", 1);
+        start_api();
+        const unsigned trans_id = tdb_start_session("always");
+        unsigned char row[DD_MAX_ROW] = {};
+        tdb_handle *h = open_and_create(trans_id, row);
+        ASSERT_NE(h, nullptr);
+        const long updates = dbc_request_count(COMMU_EXE_UPDATE);
+        for (long i = 1; i <= 3; ++i) {
+            put_long(row, column(h, "id"), i);
+            ASSERT_EQ(tdb_exec_row(h, db_insert_51, 0, -1), 0) << tdb_errno;
+            EXPECT_EQ(dbc_request_count(COMMU_EXE_UPDATE), updates + i);
+        }
+        setenv("TDB_ALWAYS_FLUSH", "0", 1);
+        put_long(row, column(h, "id"), 4);
+        ASSERT_EQ(tdb_exec_row(h, db_insert_51, 0, -1), 0) << tdb_errno;
+        EXPECT_EQ(dbc_request_count(COMMU_EXE_UPDATE), updates + 4) << "the first reading stays";
+        ASSERT_EQ(tdb_exec_db(commit_trans, trans_id), 0) << tdb_errno;
+        EXPECT_EQ(dbc_request_count(COMMU_EXE_UPDATE), updates + 4) << "nothing left for the commit";
+        EXPECT_EQ(tdb_logoff(), 0);
+    });
+    EXPECT_EQ(query(db, "select count(*) from dbtst107_005"), "4");
+}
+
 TEST(ClientActionsCopies, ATableOnTwoDriversGetsOneUpdateRequestPerSession)
 {
     const std::string a = drivertest::root() + "/copy_a.db";
