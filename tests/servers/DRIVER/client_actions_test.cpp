@@ -523,6 +523,33 @@ TEST_P(ClientActions, WithTdbAlwaysFlushEveryBufferedRowIsSentAtOnce)
     EXPECT_EQ(query(db, "select count(*) from dbtst107_005"), "4");
 }
 
+TEST_P(ClientActions, ADriverThatForgotTheTableGetsItsDictionaryAndKeepsTheUpdates)
+{
+    const std::string db = setup_root(GetParam(), "actions_513.db");
+    in_child([&] {
+        start_api();
+        const unsigned trans_id = tdb_start_session("repair");
+        unsigned char row[DD_MAX_ROW] = {};
+        tdb_handle *h = open_and_create(trans_id, row);
+        ASSERT_NE(h, nullptr);
+        for (long i = 1; i <= 2; ++i) {
+            put_long(row, column(h, "id"), i);
+            ASSERT_EQ(tdb_exec_row(h, db_insert_51, 0, -1), 0) << tdb_errno;
+        }
+        /* The driver forgets the definition (system request 8). */
+        ASSERT_EQ(tdb_exec_server(8, "dbtst107", 8, trans_id), 0) << tdb_errno;
+        const long updates = dbc_request_count(COMMU_EXE_UPDATE);
+        const long dictionaries = dbc_request_count(COMMU_DD_INFO_TABLE);
+        ASSERT_EQ(tdb_exec_db(commit_trans, trans_id), 0) << tdb_errno;
+        EXPECT_EQ(dbc_request_count(COMMU_DD_INFO_TABLE), dictionaries + 1);
+        EXPECT_EQ(dbc_request_count(COMMU_EXE_UPDATE), updates + 2)
+            << "the request, then its resend without tables";
+        EXPECT_EQ(count_rows(h), 2);
+        EXPECT_EQ(tdb_logoff(), 0);
+    });
+    EXPECT_EQ(query(db, "select count(*) from dbtst107_005"), "2");
+}
+
 TEST(ClientActionsCopies, ATableOnTwoDriversGetsOneUpdateRequestPerSession)
 {
     const std::string a = drivertest::root() + "/copy_a.db";
