@@ -139,7 +139,7 @@ int exec_table_internal(tdb_cursor_use *cursor, int action, int *arg)
     /* 2. Permission. */
     if (action >= create_table && action <= lock_table &&
         tdb_action_allowed(cursor, action, nullptr) != 0) {
-        set_tdb_msg(1, "Unallowed operation (%s) on '%s'", tdb_table_action(action), table->code);
+        set_tdb_msg(0, "Unallowed operation (%s) on '%s'", tdb_table_action(action), table->code);
         log_mesg(SRC, __LINE__, "check_perm", 0, "Unallowed operation (%s) on '%s'",
                  tdb_table_action(action), table->code);
         if (tdb_errno == 0)

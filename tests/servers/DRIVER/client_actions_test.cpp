@@ -580,6 +580,40 @@ TEST(ClientActionsCopies, ATableOnTwoDriversGetsOneUpdateRequestPerSession)
     EXPECT_EQ(query(b, "select count(*) from dbtst107_005"), "10");
 }
 
+TEST(ClientActionsCopies, ACreateThatFailsOnACopyIsUndoneOnThePrimary)
+{
+    const std::string a = drivertest::root() + "/undo_a.db";
+    const std::string b = drivertest::root() + "/undo_b.db";
+    std::remove(a.c_str());
+    std::remove(b.c_str());
+    std::remove((drivertest::root() + "/lib/compnr6.2").c_str());
+    /* The copy's database has the table already. */
+    tdbtest::TempDir::writeAt(drivertest::root(), "lib/tabledef6.2", "dbtst:*:sqlite(" + b + ")\n");
+    in_child([&] {
+        start_api();
+        const unsigned trans_id = tdb_start_session("before");
+        unsigned char row[DD_MAX_ROW] = {};
+        ASSERT_NE(open_and_create(trans_id, row), nullptr);
+        EXPECT_EQ(tdb_logoff(), 0);
+    });
+    tdbtest::TempDir::writeAt(drivertest::root(), "lib/tabledef6.2",
+                              "dbtst:*:sqlite(" + a + ")&sqlite_sock(" + b + ")\n");
+    in_child([&] {
+        start_api();
+        const unsigned trans_id = tdb_start_session("undo");
+        unsigned char row[DD_MAX_ROW] = {};
+        tdb_handle *h = nullptr;
+        ASSERT_EQ(tdb_open(&h, "dbtst107", 5, row, 0, trans_id), 0);
+        int arg = 0;
+        EXPECT_EQ(tdb_exec_table(h, create_table, &arg, -1), -1);
+        EXPECT_EQ(tdb_errno, 507) << "the copy's answer";
+        EXPECT_EQ(tdb_logoff(), 0);
+    });
+    EXPECT_EQ(query(a, "select count(*) from sqlite_master where name = 'dbtst107_005'"), "0")
+        << "dropped again on the primary";
+    EXPECT_EQ(query(b, "select count(*) from sqlite_master where name = 'dbtst107_005'"), "1");
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, ClientActions, ::testing::Values("sqlite"),
                          [](const ::testing::TestParamInfo<const char *> &info) {
                              return std::string(info.param);
