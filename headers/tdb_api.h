@@ -251,4 +251,56 @@ int tdb_start_drivers_for_table(const char *table, int compnr, unsigned int tran
  */
 int tdb_exec_server(long code, const void *msg, long length, unsigned int trans_id);
 
+/* ---- row, table and database actions --------------------------------------------------------- */
+
+/* Action flags of tdb_exec_row that the API interprets. */
+#define TDB_FLAG_NO_MORE_OK 0x4      /* 111 (no more rows) is not an error */
+#define TDB_FLAG_DUPLICATE_OK 0x10   /* 100 (duplicate) is not an error */
+#define TDB_FLAG_LOCKED_OK 0x40      /* 201 (locked table) is not an error */
+#define TDB_FLAG_KEEP_RCD_UTC 0x800000 /* do not stamp rcd_utc */
+#define TDB_FLAG_FLUSH_MASK 0x40f001 /* send buffered updates before and after */
+
+/*
+ * Runs row action `action` (1..64, the row actions of the driver exchange)
+ * with the caller's flags on the handle's cursor of company compnr (-1:
+ * the handle's default). Rows pass through the handle's bound variables
+ * or program row buffer. Inserts, updates and deletes 61..64 are buffered
+ * until something sends them (a flushing action, tdb_flush, a commit);
+ * 21..23 are sent at once. Direct reads by key (13, 14, 37 on index 1) go
+ * to the driver; other reads need the SQL engine (215 until it exists).
+ * The company number is written back through the handle. 0, or -1 with
+ * tdb_errno: 519 (company), 112, 205 (domain), the driver's code (a 520
+ * reply gives the driver's detail code, readable with
+ * tdb_get_detail_error, which then answers 520).
+ */
+int tdb_exec_row(struct tdb_handle *handle, int action, long flags, int compnr);
+
+/*
+ * Runs table action `action` (1..13) on the handle's table in company
+ * compnr (-1: the default; none set: 519). *arg is the input (index,
+ * import or clear mode) and receives the driver's result (the row count
+ * of nr_rows). 0, or -1 with tdb_errno (103 an unknown index for
+ * change_order, 214 drop_table on a mapped company, the driver's code).
+ */
+int tdb_exec_table(struct tdb_handle *handle, int action, int *arg, int compnr);
+
+/*
+ * Runs database action `action` (1 commit_trans, 3 abort_trans, 5
+ * trans_not_active, ...) on the transaction. A commit first sends the
+ * buffered updates and becomes an abort when that fails (the failure's
+ * code is kept); an abort discards them. 0, or -1 with tdb_errno (518
+ * for an id not in use, 203 trans_not_active with buffered updates, the
+ * first failure of a driver).
+ */
+int tdb_exec_db(int action, unsigned int trans_id);
+
+/* Sends the buffered updates of the transaction (request 11 per session).
+ * 0, or -1 with tdb_errno (518, the driver's code; 520 as for tdb_exec_row). */
+int tdb_flush(unsigned int trans_id);
+
+/* Sets the rows fetched per SQL query (taken from the resource
+ * ssts_set_rows at first use, 3 when that is below 1); returns the old
+ * value. */
+int ssts_set_rows(int rows);
+
 #endif

@@ -209,7 +209,15 @@ bool debug_on()
     return (TDB_DEBUG & TDB_DEBUG_COMMU) != 0;
 }
 
+/* Requests sent, per kind. */
+long request_counts[COMMU_NR_KINDS] = {};
+
 } // namespace
+
+long dbc_request_count(int kind)
+{
+    return kind >= 0 && kind < COMMU_NR_KINDS ? request_counts[kind] : 0;
+}
 
 void tdb_init_commu(void)
 {
@@ -237,6 +245,7 @@ int client_commu(tdb_server *server)
     }
     if (debug_on())
         fprintf(stderr, "-> %s\n", name);
+    ++request_counts[kind];
     if (send_functions[kind](server->wr, &commu) != 0 || sflush(server->wr) != 0) {
         tdb_errno = E_COMMU_ILLEGAL_STATE;
         if (debug_on())

@@ -15,6 +15,10 @@ struct STREAM;
 struct tdb_server;
 struct tdb_session;
 
+/* The number of requests of a kind sent by this process (every kind
+ * counted by client_commu, 0 for a kind out of range). */
+long dbc_request_count(int kind);
+
 /* Installs the send and read function tables (at logon). */
 void tdb_init_commu(void);
 

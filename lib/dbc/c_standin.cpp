@@ -46,3 +46,33 @@ void dlock_on_transaction_end(tdb_trans * /*trans*/, int /*action*/) {}
 /* Delayed locks of a table record: replaced by the delayed-lock store,
  * which keeps none yet, so there is nothing to drop. */
 void rm_dlock(tdb_table_use * /*table*/) {}
+
+/* Permissions: replaced by the permissions layer (c_perm). No roles are
+ * loaded, which is the superuser's case: every action is allowed. */
+int tdb_action_allowed(tdb_cursor_use * /*cursor*/, int /*action*/,
+                       const unsigned char * /*row*/)
+{
+    return 0;
+}
+
+/* Referential integrity: replaced by c_refer. Without it no reference is
+ * checked or counted: every row action and table action may proceed, no
+ * table has counted references, and the driver maintains no counters. */
+int tdb_reference_before(tdb_cursor_use * /*cursor*/, const unsigned char * /*old_row*/,
+                         const unsigned char * /*new_row*/, int /*operation*/, long /*flags*/)
+{
+    return 0;
+}
+int tdb_reference_after(tdb_cursor_use * /*cursor*/, const unsigned char * /*old_row*/,
+                        const unsigned char * /*new_row*/, int /*operation*/, long /*flags*/)
+{
+    return 0;
+}
+int reference_for_table_oper(tdb_cursor_use * /*cursor*/, int /*action*/, int /*arg*/) { return 0; }
+int restricted_references_exists(tdb_cursor_use * /*cursor*/, long /*flags*/) { return 0; }
+int server_updates_refcnt(tdb_cursor_use * /*cursor*/) { return 0; }
+
+/* Audit trail: replaced by the audit layer. Audit drivers are never
+ * attached, so a transaction never carries audit entries and there are
+ * no notification rows to write. */
+int audit_write_tnr(tdb_trans * /*trans*/) { return 0; }

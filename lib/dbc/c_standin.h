@@ -11,6 +11,7 @@ struct tdb_session;
 struct tdb_server;
 struct tdb_handle;
 struct tdb_table_use;
+struct tdb_cursor_use;
 
 /* Shared memory (runtime layer): attach, and attach without logging. */
 int link_shm(void);
@@ -47,5 +48,26 @@ void dlock_on_transaction_end(tdb_trans *trans, int action);
 
 /* Drops the delayed-lock store of a table record. */
 void rm_dlock(tdb_table_use *table);
+
+/* Permissions (c_perm): 0 when the cursor may run the action (101..103,
+ * table actions 4..7, 10) on row (may be null), else -1 with 208. */
+int tdb_action_allowed(tdb_cursor_use *cursor, int action, const unsigned char *row);
+
+/* Referential integrity (c_refer): the checks before and after a row
+ * action (0, or -1 with tdb_errno), the reference handling of clear_table
+ * and drop_table (0: go on, 1: done, -1: failed), whether the table has
+ * counted outgoing references, and whether the driver maintains the
+ * reference counters. */
+int tdb_reference_before(tdb_cursor_use *cursor, const unsigned char *old_row,
+                         const unsigned char *new_row, int operation, long flags);
+int tdb_reference_after(tdb_cursor_use *cursor, const unsigned char *old_row,
+                        const unsigned char *new_row, int operation, long flags);
+int reference_for_table_oper(tdb_cursor_use *cursor, int action, int arg);
+int restricted_references_exists(tdb_cursor_use *cursor, long flags);
+int server_updates_refcnt(tdb_cursor_use *cursor);
+
+/* Audit trail: the transaction notification rows (ttaud110) of a commit
+ * with audit entries; 0, or -1 with tdb_errno 254. */
+int audit_write_tnr(tdb_trans *trans);
 
 #endif

@@ -143,6 +143,7 @@ struct tdb_trans {
     tdb_handle *handles = nullptr;    /* open table handles */
     int query_timeout = 0;            /* default query timeout */
     int start_time = 0;               /* 0 until first asked for */
+    long upd_seq = 0;                 /* last sequence number of a buffered action */
 };
 
 struct tdb_server {
