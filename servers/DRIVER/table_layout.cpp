@@ -412,6 +412,9 @@ bool TableLayout::build(const commu_dd_desc &dd, int compnr, std::string *error)
         key_parts_.push_back(k.parts);
         indexes_.push_back(std::move(li));
     }
+    for (const LayoutColumn &c : columns_)
+        quoted_columns_ += quote(c.name) + ", ";
+    quoted_columns_ += quote(kRowImageColumn);
     return true;
 }
 

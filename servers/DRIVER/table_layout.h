@@ -139,6 +139,10 @@ public:
     /* The key block of a key taken from a row buffer. */
     std::string key_of_row(int keynr, const unsigned char *row) const;
 
+    /* Every column quoted for SQL, then tdb_row, joined by ", "; made
+     * once, since each row written through a statement cache needs it. */
+    const std::string &quoted_columns() const { return quoted_columns_; }
+
     /* An identifier quoted for SQL ("name", inner quotes doubled). */
     static std::string quote(std::string_view name);
 
@@ -152,6 +156,7 @@ private:
     /* Key parts as definition positions (for key blocks). */
     std::vector<std::vector<int>> key_parts_;
     std::vector<commu_dd_column> source_;
+    std::string quoted_columns_;
 };
 
 /* TSS bytes (len bytes) to UTF-8: true and *out when the text converts
