@@ -58,7 +58,7 @@ std::string one(const std::string &path, const std::string &sql)
     return rows.size() == 1 && rows[0].size() == 1 ? rows[0][0] : "<" + std::to_string(rows.size()) + " rows>";
 }
 
-class DriverTables : public ::testing::Test {
+class DriverTables : public ::testing::Test, public DriverRequests {
 protected:
     void SetUp() override
     {
@@ -76,83 +76,8 @@ protected:
         }
     }
 
-    long send_dd(const char *code, int compnr, long sess = 0)
-    {
-        commu_block reply;
-        EXPECT_TRUE(c.exchange(dictionary_of(sess ? sess : session, code, compnr), &reply));
-        return reply.retval;
-    }
-    long table(const char *code, int compnr, int action, long arg = 0, long *result = nullptr,
-               long sess = 0)
-    {
-        commu_block req = table_action(sess ? sess : session, code, compnr, action);
-        req.action = type_commu_table_action(action) | action;
-        req.arg = arg;
-        req.upd_seq = 1;
-        commu_block reply;
-        EXPECT_TRUE(c.exchange(req, &reply));
-        if (result != nullptr)
-            *result = reply.result;
-        return reply.retval;
-    }
-    long dbaction(int action, long sess = 0, long *audit = nullptr)
-    {
-        commu_block req;
-        req.kind = COMMU_EXE_DB;
-        req.session = sess ? sess : session;
-        req.action = type_commu_db_action(action) | action;
-        commu_block reply;
-        EXPECT_TRUE(c.exchange(req, &reply));
-        if (audit != nullptr)
-            *audit = reply.audit_a;
-        return reply.retval;
-    }
-    long send_updates(std::vector<commu_update_table> tables, commu_block *out = nullptr,
-                      long sess = 0)
-    {
-        commu_block req;
-        req.kind = COMMU_EXE_UPDATE;
-        req.session = sess ? sess : session;
-        req.updates = std::move(tables);
-        commu_block reply;
-        EXPECT_TRUE(c.exchange(req, &reply));
-        if (out != nullptr)
-            *out = reply;
-        return reply.retval;
-    }
-    long read(const char *code, int compnr, const std::string &key, bool locked,
-              std::vector<unsigned char> *row, long sess = 0)
-    {
-        commu_block req;
-        req.kind = COMMU_EXE_ROW;
-        req.session = sess ? sess : session;
-        req.table = code;
-        req.compnr = compnr;
-        int action = locked ? 14 : 13;
-        req.action = type_commu_row_action(action) | action;
-        req.msg = reinterpret_cast<const unsigned char *>(key.data());
-        req.msg_len = static_cast<long>(key.size());
-        commu_block reply;
-        EXPECT_TRUE(c.exchange(req, &reply));
-        row->assign(reply.answer, reply.answer + reply.answer_len);
-        return reply.retval;
-    }
-    /* dbtst100 created for a company. */
-    void create100(int compnr = 0)
-    {
-        ASSERT_EQ(send_dd("dbtst100", compnr), 0);
-        ASSERT_EQ(table("dbtst100", compnr, 4), 0);
-    }
-    Row article(const char *code)
-    {
-        return Row(demo("dbtst100")).str("code", code).str("name", std::string("Name ") + code);
-    }
-
     tdbtest::TempDir dir;
     std::string db;
-    Connection c;
-    long session = 0;
-    bool detached = false;
 };
 
 TEST_F(DriverTables, CreateTableMakesColumnsAndTheIndexesThatExistInTheDatabase)
