@@ -135,7 +135,6 @@ BackendDb::BackendDb(Backend backend) : backend_(backend), owner_pid_(::getpid()
     EXPECT_TRUE(admin.try_exec("DROP SCHEMA IF EXISTS " + where_ + " CASCADE", &error)) << error;
     EXPECT_TRUE(admin.try_exec("CREATE SCHEMA " + where_, &error)) << error;
     args_ = pg_test_server() + " options='-csearch_path=" + where_ + "'";
-    pg_ = std::make_unique<PgSession>(args_);
 }
 
 BackendDb::~BackendDb()
@@ -157,8 +156,12 @@ BackendDb::~BackendDb()
 std::vector<std::string> BackendDb::query(const std::string &sql)
 {
     if (backend_ == Backend::Postgres) {
-        EXPECT_NE(pg_, nullptr);
-        return pg_ ? pg_->query(sql) : std::vector<std::string>{};
+        EXPECT_FALSE(args_.empty()) << "no PostgreSQL test server";
+        if (args_.empty())
+            return {};
+        if (pg_ == nullptr)
+            pg_ = std::make_unique<PgSession>(args_);
+        return pg_->query(sql);
     }
     std::vector<std::string> rows;
     sqlite3 *handle = nullptr;
@@ -181,6 +184,8 @@ std::vector<std::string> BackendDb::query(const std::string &sql)
     sqlite3_close(handle);
     return rows;
 }
+
+void BackendDb::disconnect() { pg_.reset(); }
 
 std::vector<std::string> BackendDb::catalog_rows()
 {

@@ -88,9 +88,13 @@ public:
     /* SQLite: the file; PostgreSQL: the schema. */
     const std::string &where() const { return where_; }
 
-    /* Runs a query on the database (the test's own connection); its rows,
-     * the columns as text joined by "|" (NULL as "NULL"). */
+    /* Runs a query on the database (the test's own connection, opened at
+     * the first query); its rows, the columns as text joined by "|" (NULL
+     * as "NULL"). */
     std::vector<std::string> query(const std::string &sql);
+    /* Closes the test's own connection (the next query opens a new one):
+     * before a fork, so that no connection is shared with a child. */
+    void disconnect();
     /* The catalog as "table/compnr/columns/indexes", ordered. */
     std::vector<std::string> catalog_rows();
     /* The description bytes stored for a table and company (empty when

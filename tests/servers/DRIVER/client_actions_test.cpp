@@ -2,10 +2,10 @@
  * client_actions_test.cpp: row, table and database actions of the tdb API
  * end to end against the real tdb_driver: buffered and immediate inserts,
  * commit and abort, key reads, a failing flush, table actions, and what
- * the database file holds afterwards (read with the sqlite3 C API).
+ * the database holds afterwards; on each backend (an SQLite file, a
+ * PostgreSQL schema), the database read directly with SQLite or libpq.
  */
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,11 +14,13 @@
 #include <ctime>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "al_log.h"
+#include "backend_support.h"
 #include "c_client.h"
 #include "c_commu.h"
 #include "c_ex_fet.h"
@@ -31,6 +33,9 @@
 #include "tdb_commu.h"
 
 namespace {
+
+using drivertest::Backend;
+using drivertest::BackendDb;
 
 /* Runs body in a forked child: logon is once per process. */
 void in_child(const std::function<void()> &body)
@@ -56,21 +61,47 @@ std::string read_file(const std::string &path)
     return out.str();
 }
 
-/* A fresh database file and a tabledef putting every dbtst table on the
- * backend's driver with it; the company map given (or none). */
-std::string setup_root(const std::string &backend, const std::string &name,
-                       const std::string &compnr = "")
+/* Writes the tabledef (every dbtst table on the given server list) and
+ * the company map given (or none). */
+void write_tabledef(const std::string &servers, const std::string &compnr = "")
 {
-    const std::string db = drivertest::root() + "/" + name;
-    std::remove(db.c_str());
-    tdbtest::TempDir::writeAt(drivertest::root(), "lib/tabledef6.2",
-                              "dbtst:*:" + backend + "(" + db + ")\n");
+    tdbtest::TempDir::writeAt(drivertest::root(), "lib/tabledef6.2", "dbtst:*:" + servers + "\n");
     const std::string map = drivertest::root() + "/lib/compnr6.2";
     if (compnr.empty())
         std::remove(map.c_str());
     else
         tdbtest::TempDir::writeAt(drivertest::root(), "lib/compnr6.2", compnr);
-    return db;
+}
+
+/* The server entry of the tabledef for a database: the backend's driver
+ * with the database's argument string. */
+std::string server_entry(const BackendDb &db, const std::string &driver)
+{
+    return driver + "(" + db.args() + ")";
+}
+
+/* A query's rows joined by ",", the columns of a row by "|" (the same
+ * text from both backends for the SQL used here). */
+std::string rows(BackendDb &db, const std::string &sql)
+{
+    std::string out;
+    for (const std::string &row : db.query(sql))
+        out += (out.empty() ? "" : ",") + row;
+    return out;
+}
+
+/* Whether the database has the table (SQLite's schema table or
+ * PostgreSQL's name resolution in the database's schema). */
+bool has_table(BackendDb &db, const std::string &table)
+{
+    const std::string sql =
+        db.backend() == Backend::Postgres
+            ? "select to_regclass('" + table + "') is not null"
+            : "select count(*) > 0 from sqlite_master where type = 'table' and name = '" + table +
+                  "'";
+    const std::string answer = rows(db, sql);
+    EXPECT_TRUE(answer == "1" || answer == "0" || answer == "t" || answer == "f") << answer;
+    return answer == "1" || answer == "t";
 }
 
 void start_api(const char *user = "drvuser")
@@ -110,27 +141,34 @@ void put_string(unsigned char *row, const _dd_column *c, const std::string &s)
     std::memcpy(row + c->offset, s.data(), std::min<size_t>(s.size(), c->length));
 }
 
-/* One value of an SQL query on the database file ("" for none). */
-std::string query(const std::string &db, const std::string &sql)
-{
-    sqlite3 *h = nullptr;
-    std::string result;
-    if (sqlite3_open_v2(db.c_str(), &h, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_stmt *st = nullptr;
-        if (sqlite3_prepare_v2(h, sql.c_str(), -1, &st, nullptr) == SQLITE_OK &&
-            sqlite3_step(st) == SQLITE_ROW && sqlite3_column_text(st, 0) != nullptr)
-            result = reinterpret_cast<const char *>(sqlite3_column_text(st, 0));
-        else
-            result = std::string("error: ") + sqlite3_errmsg(h);
-        sqlite3_finalize(st);
+/* Each test on a private database of each backend. */
+class ClientActions : public ::testing::TestWithParam<Backend> {
+protected:
+    void SetUp() override
+    {
+        if (GetParam() == Backend::Postgres)
+            REQUIRE_PG_TEST_SERVER();
+        store = std::make_unique<BackendDb>(GetParam());
     }
-    sqlite3_close(h);
-    return result;
-}
 
-/* The backends to run against: the SQLite driver; a PostgreSQL one joins
- * when its driver is available. */
-class ClientActions : public ::testing::TestWithParam<const char *> {};
+    /* The tabledef putting the dbtst tables on the test's database. */
+    void setup_root(const std::string &compnr = "")
+    {
+        write_tabledef(server_entry(*store, store->driver()), compnr);
+    }
+
+    /* The API runs in a child; the test's own connection is not shared
+     * with it. */
+    void run_api(const std::function<void()> &body)
+    {
+        store->disconnect();
+        in_child(body);
+    }
+
+    std::string rows_of(const std::string &sql) { return rows(*store, sql); }
+
+    std::unique_ptr<BackendDb> store;
+};
 
 constexpr int db_eq = 13;
 constexpr int db_first = 1;
@@ -171,8 +209,8 @@ int count_rows(tdb_handle *h)
 
 TEST_P(ClientActions, BufferedInsertsWaitForTheCommitAndReadBackByteForByte)
 {
-    const std::string db = setup_root(GetParam(), "actions_commit.db");
-    in_child([&] {
+    setup_root();
+    run_api([&] {
         start_api();
         const unsigned trans_id = tdb_start_session("buffered");
         unsigned char row[DD_MAX_ROW] = {};
@@ -237,16 +275,15 @@ TEST_P(ClientActions, BufferedInsertsWaitForTheCommitAndReadBackByteForByte)
         EXPECT_EQ(tdb_stop_session(trans_id), 0);
         EXPECT_EQ(tdb_logoff(), 0);
     });
-    EXPECT_EQ(query(db, "select count(*) from dbtst107_005"), "5");
-    EXPECT_EQ(query(db, "select descr from dbtst107_005 where id = 4"), "immediate");
-    EXPECT_EQ(query(db, "select group_concat(id) from (select id from dbtst107_005 order by id)"),
-              "1,2,3,4,5");
+    EXPECT_EQ(rows_of("select count(*) from dbtst107_005"), "5");
+    EXPECT_EQ(rows_of("select descr from dbtst107_005 where id = 4"), "immediate");
+    EXPECT_EQ(rows_of("select id from dbtst107_005 order by id"), "1,2,3,4,5");
 }
 
 TEST_P(ClientActions, AnAbortDiscardsTheBufferedRowsWithoutSendingThem)
 {
-    const std::string db = setup_root(GetParam(), "actions_abort.db");
-    in_child([&] {
+    setup_root();
+    run_api([&] {
         start_api();
         const unsigned trans_id = tdb_start_session("discard");
         unsigned char row[DD_MAX_ROW] = {};
@@ -267,13 +304,13 @@ TEST_P(ClientActions, AnAbortDiscardsTheBufferedRowsWithoutSendingThem)
         EXPECT_EQ(count_rows(h), 0);
         EXPECT_EQ(tdb_logoff(), 0);
     });
-    EXPECT_EQ(query(db, "select count(*) from dbtst107_005"), "0");
+    EXPECT_EQ(rows_of("select count(*) from dbtst107_005"), "0");
 }
 
 TEST_P(ClientActions, AFailedFlushTurnsTheCommitIntoAnAbortWithTheDriversDetailCode)
 {
-    const std::string db = setup_root(GetParam(), "actions_dup.db");
-    in_child([&] {
+    setup_root();
+    run_api([&] {
         start_api();
         const unsigned trans_id = tdb_start_session("duplicate");
         unsigned char row[DD_MAX_ROW] = {};
@@ -318,14 +355,13 @@ TEST_P(ClientActions, AFailedFlushTurnsTheCommitIntoAnAbortWithTheDriversDetailC
         EXPECT_EQ(tdb_exec_db(abort_trans, trans_id), 0);
         EXPECT_EQ(tdb_logoff(), 0);
     });
-    EXPECT_EQ(query(db, "select group_concat(id) from (select id from dbtst107_005 order by id)"),
-              "1,3");
+    EXPECT_EQ(rows_of("select id from dbtst107_005 order by id"), "1,3");
 }
 
 TEST_P(ClientActions, AThousandBufferedInsertsGoAsOneRequestAndKeepTheirRcdUtc)
 {
-    const std::string db = setup_root(GetParam(), "actions_many.db");
-    in_child([&] {
+    setup_root();
+    run_api([&] {
         start_api();
         const unsigned trans_id = tdb_start_session("thousand");
         unsigned char row[DD_MAX_ROW] = {};
@@ -362,13 +398,13 @@ TEST_P(ClientActions, AThousandBufferedInsertsGoAsOneRequestAndKeepTheirRcdUtc)
         EXPECT_EQ(get_long(row, utc), 1000500);
         EXPECT_EQ(tdb_logoff(), 0);
     });
-    EXPECT_EQ(query(db, "select count(*) from dbtst106_005 where rcd_utc = 1000000 + id"), "1000");
+    EXPECT_EQ(rows_of("select count(*) from dbtst106_005 where rcd_utc = 1000000 + id"), "1000");
 }
 
 TEST_P(ClientActions, UpdatesAndDeletesAreBufferedByKey)
 {
-    const std::string db = setup_root(GetParam(), "actions_upd.db");
-    in_child([&] {
+    setup_root();
+    run_api([&] {
         start_api();
         const unsigned trans_id = tdb_start_session("upddel");
         unsigned char row[DD_MAX_ROW] = {};
@@ -389,15 +425,13 @@ TEST_P(ClientActions, UpdatesAndDeletesAreBufferedByKey)
         ASSERT_EQ(tdb_exec_db(commit_trans, trans_id), 0) << tdb_errno;
         EXPECT_EQ(tdb_logoff(), 0);
     });
-    EXPECT_EQ(query(db, "select group_concat(id || descr) from (select * from dbtst107_005 "
-                        "order by id)"),
-              "1old,2new");
+    EXPECT_EQ(rows_of("select id, descr from dbtst107_005 order by id"), "1|old,2|new");
 }
 
 TEST_P(ClientActions, CompanyAndOrderErrorsAreRefusedWithTheirMessages)
 {
-    setup_root(GetParam(), "actions_err.db", "db:100:200\n");
-    in_child([&] {
+    setup_root("db:100:200\n");
+    run_api([&] {
         start_api("drvact");
         const unsigned trans_id = tdb_start_session("errors");
         unsigned char row[DD_MAX_ROW] = {};
@@ -458,8 +492,8 @@ TEST_P(ClientActions, CompanyAndOrderErrorsAreRefusedWithTheirMessages)
 
 TEST_P(ClientActions, ParkedCursorsAreReusedAndClosedAfterTheFlush)
 {
-    const std::string db = setup_root(GetParam(), "actions_park.db");
-    in_child([&] {
+    setup_root();
+    run_api([&] {
         start_api();
         const unsigned trans_id = tdb_start_session("parking");
         unsigned char row[DD_MAX_ROW] = {};
@@ -492,13 +526,13 @@ TEST_P(ClientActions, ParkedCursorsAreReusedAndClosedAfterTheFlush)
         ASSERT_EQ(tdb_exec_db(commit_trans, trans_id), 0) << tdb_errno;
         EXPECT_EQ(tdb_logoff(), 0);
     });
-    EXPECT_EQ(query(db, "select count(*) from dbtst107_005"), "2");
+    EXPECT_EQ(rows_of("select count(*) from dbtst107_005"), "2");
 }
 
 TEST_P(ClientActions, WithTdbAlwaysFlushEveryBufferedRowIsSentAtOnce)
 {
-    const std::string db = setup_root(GetParam(), "actions_always.db");
-    in_child([&] {
+    setup_root();
+    run_api([&] {
         /* Read once per process, at the first buffered action. */
         setenv("TDB_ALWAYS_FLUSH", "1", 1);
         start_api();
@@ -520,13 +554,13 @@ TEST_P(ClientActions, WithTdbAlwaysFlushEveryBufferedRowIsSentAtOnce)
         EXPECT_EQ(dbc_request_count(COMMU_EXE_UPDATE), updates + 4) << "nothing left for the commit";
         EXPECT_EQ(tdb_logoff(), 0);
     });
-    EXPECT_EQ(query(db, "select count(*) from dbtst107_005"), "4");
+    EXPECT_EQ(rows_of("select count(*) from dbtst107_005"), "4");
 }
 
 TEST_P(ClientActions, ADriverThatForgotTheTableGetsItsDictionaryAndKeepsTheUpdates)
 {
-    const std::string db = setup_root(GetParam(), "actions_513.db");
-    in_child([&] {
+    setup_root();
+    run_api([&] {
         start_api();
         const unsigned trans_id = tdb_start_session("repair");
         unsigned char row[DD_MAX_ROW] = {};
@@ -547,19 +581,39 @@ TEST_P(ClientActions, ADriverThatForgotTheTableGetsItsDictionaryAndKeepsTheUpdat
         EXPECT_EQ(count_rows(h), 2);
         EXPECT_EQ(tdb_logoff(), 0);
     });
-    EXPECT_EQ(query(db, "select count(*) from dbtst107_005"), "2");
+    EXPECT_EQ(rows_of("select count(*) from dbtst107_005"), "2");
 }
 
-TEST(ClientActionsCopies, ATableOnTwoDriversGetsOneUpdateRequestPerSession)
+/* A table on two drivers of one backend, each with a database of its own:
+ * the pipe driver and the socket driver of the backend. */
+class ClientActionsCopies : public ::testing::TestWithParam<Backend> {
+protected:
+    void SetUp() override
+    {
+        if (GetParam() == Backend::Postgres)
+            REQUIRE_PG_TEST_SERVER();
+        primary = std::make_unique<BackendDb>(GetParam());
+        copy = std::make_unique<BackendDb>(GetParam());
+    }
+
+    std::string primary_entry() const { return server_entry(*primary, primary->driver()); }
+    std::string copy_entry() const { return server_entry(*copy, copy->driver() + "_sock"); }
+
+    void run_api(const std::function<void()> &body)
+    {
+        primary->disconnect();
+        copy->disconnect();
+        in_child(body);
+    }
+
+    std::unique_ptr<BackendDb> primary;
+    std::unique_ptr<BackendDb> copy;
+};
+
+TEST_P(ClientActionsCopies, ATableOnTwoDriversGetsOneUpdateRequestPerSession)
 {
-    const std::string a = drivertest::root() + "/copy_a.db";
-    const std::string b = drivertest::root() + "/copy_b.db";
-    std::remove(a.c_str());
-    std::remove(b.c_str());
-    tdbtest::TempDir::writeAt(drivertest::root(), "lib/tabledef6.2",
-                              "dbtst:*:sqlite(" + a + ")&sqlite_sock(" + b + ")\n");
-    std::remove((drivertest::root() + "/lib/compnr6.2").c_str());
-    in_child([&] {
+    write_tabledef(primary_entry() + "&" + copy_entry());
+    run_api([&] {
         start_api();
         const unsigned trans_id = tdb_start_session("copies");
         unsigned char row[DD_MAX_ROW] = {};
@@ -576,29 +630,23 @@ TEST(ClientActionsCopies, ATableOnTwoDriversGetsOneUpdateRequestPerSession)
         EXPECT_EQ(count_rows(h), 10);
         EXPECT_EQ(tdb_logoff(), 0);
     });
-    EXPECT_EQ(query(a, "select count(*) from dbtst107_005"), "10");
-    EXPECT_EQ(query(b, "select count(*) from dbtst107_005"), "10");
+    EXPECT_EQ(rows(*primary, "select count(*) from dbtst107_005"), "10");
+    EXPECT_EQ(rows(*copy, "select count(*) from dbtst107_005"), "10");
 }
 
-TEST(ClientActionsCopies, ACreateThatFailsOnACopyIsUndoneOnThePrimary)
+TEST_P(ClientActionsCopies, ACreateThatFailsOnACopyIsUndoneOnThePrimary)
 {
-    const std::string a = drivertest::root() + "/undo_a.db";
-    const std::string b = drivertest::root() + "/undo_b.db";
-    std::remove(a.c_str());
-    std::remove(b.c_str());
-    std::remove((drivertest::root() + "/lib/compnr6.2").c_str());
     /* The copy's database has the table already. */
-    tdbtest::TempDir::writeAt(drivertest::root(), "lib/tabledef6.2", "dbtst:*:sqlite(" + b + ")\n");
-    in_child([&] {
+    write_tabledef(copy_entry());
+    run_api([&] {
         start_api();
         const unsigned trans_id = tdb_start_session("before");
         unsigned char row[DD_MAX_ROW] = {};
         ASSERT_NE(open_and_create(trans_id, row), nullptr);
         EXPECT_EQ(tdb_logoff(), 0);
     });
-    tdbtest::TempDir::writeAt(drivertest::root(), "lib/tabledef6.2",
-                              "dbtst:*:sqlite(" + a + ")&sqlite_sock(" + b + ")\n");
-    in_child([&] {
+    write_tabledef(primary_entry() + "&" + copy_entry());
+    run_api([&] {
         start_api();
         const unsigned trans_id = tdb_start_session("undo");
         unsigned char row[DD_MAX_ROW] = {};
@@ -609,12 +657,18 @@ TEST(ClientActionsCopies, ACreateThatFailsOnACopyIsUndoneOnThePrimary)
         EXPECT_EQ(tdb_errno, 507) << "the copy's answer";
         EXPECT_EQ(tdb_logoff(), 0);
     });
-    EXPECT_EQ(query(a, "select count(*) from sqlite_master where name = 'dbtst107_005'"), "0")
-        << "dropped again on the primary";
-    EXPECT_EQ(query(b, "select count(*) from sqlite_master where name = 'dbtst107_005'"), "1");
+    EXPECT_FALSE(has_table(*primary, "dbtst107_005")) << "dropped again on the primary";
+    EXPECT_TRUE(has_table(*copy, "dbtst107_005"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, ClientActions, ::testing::Values("sqlite"),
-                         [](const ::testing::TestParamInfo<const char *> &info) {
-                             return std::string(info.param);
+INSTANTIATE_TEST_SUITE_P(Backends, ClientActions,
+                         ::testing::Values(Backend::Sqlite, Backend::Postgres),
+                         [](const ::testing::TestParamInfo<Backend> &info) {
+                             return std::string(drivertest::backend_name(info.param));
+                         });
+
+INSTANTIATE_TEST_SUITE_P(Backends, ClientActionsCopies,
+                         ::testing::Values(Backend::Sqlite, Backend::Postgres),
+                         [](const ::testing::TestParamInfo<Backend> &info) {
+                             return std::string(drivertest::backend_name(info.param));
                          });

@@ -42,6 +42,7 @@ struct ProcessEnvironment {
         dir.write("lib/ipc_info", std::string("sqlite p ") + TDB_DRIVER_PATH +
                                       "\nsqlite_sock s " + TDB_DRIVER_PATH +
                                       "\npostgres p " + TDB_DRIVER_PATH +
+                                      "\npostgres_sock s " + TDB_DRIVER_PATH +
                                       "\nsqlite_lib d " + TDB_DRIVER_LIB_PATH +
                                       "\npostgres_lib d " + TDB_DRIVER_LIB_PATH + "\n");
     }
