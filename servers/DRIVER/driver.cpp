@@ -522,6 +522,21 @@ std::vector<std::pair<const LayoutColumn *, bool>> counters_of(const TableLayout
 
 } // namespace
 
+/* The layout of the table a table or row request names; null after
+ * answering the request (512 for a definition the database cannot hold,
+ * 510 without a database) and logging why. */
+const TableLayout *Driver::served_layout(commu_block *blk)
+{
+    std::string error;
+    const TableLayout *t = storage_ ? layout_for(blk->table, blk->compnr, &error) : nullptr;
+    if (t == nullptr) {
+        log_mesg(kFile, __LINE__, kComponent, 0, "Table %s%03d cannot be served: %s",
+                 blk->table.c_str(), blk->compnr, storage_ ? error.c_str() : "no database");
+        blk->retval = storage_ ? E_COMMU_DD_CORRUPT : kDatabaseNotOn;
+    }
+    return t;
+}
+
 const TableLayout *Driver::layout_for(const std::string &table, int compnr, std::string *error)
 {
     auto it = layouts_.find({table, compnr});
@@ -543,14 +558,10 @@ void Driver::table_action(commu_block *blk)
     blk->result = 0;
     if (check_table_request(blk, blk->table, blk->compnr))
         return;
-    std::string error;
-    const TableLayout *t = storage_ ? layout_for(blk->table, blk->compnr, &error) : nullptr;
-    if (t == nullptr) {
-        log_mesg(kFile, __LINE__, kComponent, 0, "Table %s%03d cannot be served: %s",
-                 blk->table.c_str(), blk->compnr, storage_ ? error.c_str() : "no database");
-        blk->retval = storage_ ? E_COMMU_DD_CORRUPT : kDatabaseNotOn;
+    const TableLayout *t = served_layout(blk);
+    if (t == nullptr)
         return;
-    }
+    std::string error;
     const long s = blk->session;
     const long number = blk->action & 0xFF;
     long rc = kIllegalArgument;
@@ -827,14 +838,10 @@ void Driver::row_action(commu_block *blk)
     blk->answer_len = 0;
     if (check_table_request(blk, blk->table, blk->compnr))
         return;
-    std::string error;
-    const TableLayout *t = storage_ ? layout_for(blk->table, blk->compnr, &error) : nullptr;
-    if (t == nullptr) {
-        log_mesg(kFile, __LINE__, kComponent, 0, "Table %s%03d cannot be served: %s",
-                 blk->table.c_str(), blk->compnr, storage_ ? error.c_str() : "no database");
-        blk->retval = storage_ ? E_COMMU_DD_CORRUPT : kDatabaseNotOn;
+    const TableLayout *t = served_layout(blk);
+    if (t == nullptr)
         return;
-    }
+    std::string error;
     const long number = blk->action & 0xFF;
     /* The locked forms carry the lock bit 0x1000 (14 db_eq(locked)). */
     const bool locked = (blk->action & 0x1000) != 0;

@@ -78,6 +78,7 @@ private:
 
     /* The layout of a known definition (built once), or null with a reason. */
     const TableLayout *layout_for(const std::string &table, int compnr, std::string *error);
+    const TableLayout *served_layout(commu_block *blk);
 
     bool ensure_storage(const std::string &driver, const std::string &args);
     /* The storage's own error number for its last failure (522 for a
