@@ -593,16 +593,24 @@ public:
         return rc;
     }
 
-    long update_row(long session, const TableLayout &t, const unsigned char *row,
-                    std::string *error) override
+    /* Starts the session's write and finds the row with the key 1 of a
+     * row buffer: its rowid, or 111 when there is none. */
+    long locate_for_write(long session, const TableLayout &t, const unsigned char *row,
+                          sqlite3_int64 *rowid, std::string *error)
     {
         long rc = write_step(session, t, error);
         if (rc != kOk)
             return rc;
         std::string key = t.key_of_row(1, row);
+        return find(t, reinterpret_cast<const unsigned char *>(key.data()), key.size(), rowid,
+                    nullptr, error);
+    }
+
+    long update_row(long session, const TableLayout &t, const unsigned char *row,
+                    std::string *error) override
+    {
         sqlite3_int64 rowid = 0;
-        rc = find(t, reinterpret_cast<const unsigned char *>(key.data()), key.size(), &rowid,
-                  nullptr, error);
+        long rc = locate_for_write(session, t, row, &rowid, error);
         if (rc != kOk)
             return rc;
         std::string what = "update " + t.table_name();
@@ -625,13 +633,8 @@ public:
     long delete_row(long session, const TableLayout &t, const unsigned char *row,
                     std::string *error) override
     {
-        long rc = write_step(session, t, error);
-        if (rc != kOk)
-            return rc;
-        std::string key = t.key_of_row(1, row);
         sqlite3_int64 rowid = 0;
-        rc = find(t, reinterpret_cast<const unsigned char *>(key.data()), key.size(), &rowid,
-                  nullptr, error);
+        long rc = locate_for_write(session, t, row, &rowid, error);
         if (rc != kOk)
             return rc;
         std::string what = "delete from " + t.table_name();
