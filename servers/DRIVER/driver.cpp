@@ -764,11 +764,39 @@ long Driver::apply_updates(commu_block *blk, const std::vector<commu_update_tabl
     std::stable_sort(actions.begin(), actions.end(),
                      [](const Action &a, const Action &b) { return a.seq < b.seq; });
     const long s = blk->session;
+    /* The row's company is the table's. */
     for (Action &a : actions) {
         const TableLayout &t = *layouts[a.table];
-        /* The row's company is the table's. */
         a.row[static_cast<size_t>(t.data_length()) + 4] = static_cast<unsigned char>(t.compnr() >> 8);
         a.row[static_cast<size_t>(t.data_length()) + 5] = static_cast<unsigned char>(t.compnr() & 0xFF);
+    }
+    /* A plain insert (no 0x10: a duplicate fails) may start a run. */
+    auto plain_insert = [](const Action &a) { return a.op == 1 && !(a.flags & 0x10); };
+    std::vector<const unsigned char *> run;
+    for (size_t next = 0; next < actions.size();) {
+        /* Consecutive plain inserts into one table go to the storage
+         * together; a failure names the row that failed, as row by row. */
+        size_t end = next;
+        while (end < actions.size() && plain_insert(actions[end]) &&
+               actions[end].table == actions[next].table)
+            end++;
+        if (end - next > 1) {
+            run.clear();
+            for (size_t i = next; i < end; i++)
+                run.push_back(actions[i].row.data());
+            std::string error;
+            size_t done = 0;
+            long rc = storage_->insert_rows(s, *layouts[actions[next].table], run, &done, &error);
+            if (rc != 0) {
+                const Action &a = actions[next + std::min(done, run.size() - 1)];
+                return detail(rc, updates[a.table],
+                              "operation 1 (sequence " + std::to_string(a.seq) + "): " + error);
+            }
+            next = end;
+            continue;
+        }
+        Action &a = actions[next++];
+        const TableLayout &t = *layouts[a.table];
         std::string error;
         long rc;
         switch (a.op) {

@@ -135,6 +135,25 @@ public:
     /* 100 when a unique index has the key. */
     virtual long insert_row(long session, const TableLayout &t, const unsigned char *row,
                             std::string *error) = 0;
+    /*
+     * A run of rows of one table inserted in order, as insert_row would
+     * insert each: the rows before the first that fails stay inserted,
+     * *done receives their number (rows.size() when all went in), and the
+     * code and text are those insert_row gives for the failing row. A
+     * storage may send the run to the database together; this one does
+     * it row by row.
+     */
+    virtual long insert_rows(long session, const TableLayout &t,
+                             const std::vector<const unsigned char *> &rows, size_t *done,
+                             std::string *error)
+    {
+        for (*done = 0; *done < rows.size(); ++*done) {
+            long rc = insert_row(session, t, rows[*done], error);
+            if (rc != kOk)
+                return rc;
+        }
+        return kOk;
+    }
     /* The row with the key 1 of row: replaced / deleted; 111 when none. */
     virtual long update_row(long session, const TableLayout &t, const unsigned char *row,
                             std::string *error) = 0;

@@ -576,18 +576,13 @@ public:
         long rc = write_step(session, t, error);
         if (rc != kOk)
             return rc;
-        std::string what = "insert into " + t.table_name();
-        std::string sql = "INSERT INTO " + TableLayout::quote(t.table_name()) + " (" +
-                          column_list(t) + ") VALUES (";
-        for (size_t i = 0; i <= t.columns().size(); i++)
-            sql += i ? ", ?" : "?";
-        sql += ")";
+        const RowStatements &texts = row_statements(t);
         sqlite3_stmt *st = nullptr;
-        rc = prepare(sql, &st, error, what);
+        rc = prepare(texts.insert, &st, error, texts.insert_what);
         if (rc != kOk)
             return rc;
         bind_row(st, 1, t, row);
-        rc = step_done(st, error, what);
+        rc = step_done(st, error, texts.insert_what);
         if (rc == kOk)
             updated_ = true;
         return rc;
@@ -613,18 +608,14 @@ public:
         long rc = locate_for_write(session, t, row, &rowid, error);
         if (rc != kOk)
             return rc;
-        std::string what = "update " + t.table_name();
-        std::string sql = "UPDATE " + TableLayout::quote(t.table_name()) + " SET ";
-        for (const LayoutColumn &c : t.columns())
-            sql += TableLayout::quote(c.name) + " = ?, ";
-        sql += TableLayout::quote(kRowImageColumn) + " = ? WHERE rowid = ?";
+        const RowStatements &texts = row_statements(t);
         sqlite3_stmt *st = nullptr;
-        rc = prepare(sql, &st, error, what);
+        rc = prepare(texts.update, &st, error, texts.update_what);
         if (rc != kOk)
             return rc;
         int next = bind_row(st, 1, t, row);
         sqlite3_bind_int64(st, next, rowid);
-        rc = step_done(st, error, what);
+        rc = step_done(st, error, texts.update_what);
         if (rc == kOk)
             updated_ = true;
         return rc;
@@ -847,6 +838,34 @@ private:
         return kOk;
     }
 
+    /* The statement texts that write a row of a table, made once per
+     * table and column list (a new definition of the same table with
+     * other columns gets new texts). */
+    struct RowStatements {
+        std::string columns; /* the quoted column list they were made for */
+        std::string insert, insert_what;
+        std::string update, update_what;
+    };
+    const RowStatements &row_statements(const TableLayout &t)
+    {
+        RowStatements &r = row_statements_[t.table_name()];
+        if (!r.insert.empty() && r.columns == column_list(t))
+            return r;
+        r.columns = column_list(t);
+        r.insert = "INSERT INTO " + TableLayout::quote(t.table_name()) + " (" + r.columns +
+                   ") VALUES (";
+        for (size_t i = 0; i <= t.columns().size(); i++)
+            r.insert += i ? ", ?" : "?";
+        r.insert += ")";
+        r.insert_what = "insert into " + t.table_name();
+        r.update = "UPDATE " + TableLayout::quote(t.table_name()) + " SET ";
+        for (const LayoutColumn &c : t.columns())
+            r.update += TableLayout::quote(c.name) + " = ?, ";
+        r.update += TableLayout::quote(kRowImageColumn) + " = ? WHERE rowid = ?";
+        r.update_what = "update " + t.table_name();
+        return r;
+    }
+
     /* A cached prepared statement, reset and without bindings. */
     long prepare(const std::string &sql, sqlite3_stmt **out, std::string *error,
                  const std::string &what)
@@ -1020,6 +1039,7 @@ private:
     sqlite3 *db_ = nullptr;
     BackendTraits traits_ = sqlite_traits();
     std::map<std::string, sqlite3_stmt *> cache_;
+    std::map<std::string, RowStatements> row_statements_;
     long owner_ = 0;        /* session whose transaction is open, 0 none */
     bool updated_ = false;  /* it holds updates */
     std::set<long> readonly_;
