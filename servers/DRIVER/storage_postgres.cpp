@@ -121,7 +121,8 @@ PGconn *connect_to(const std::string &conninfo)
     return conn;
 }
 
-/* The database type of a layout column. */
+/* The database type of a layout column (the binary COPY of insert_rows
+ * writes the same widths: smallint 2 bytes, integer 4, real 4, double 8). */
 const char *sql_type(const LayoutColumn &c)
 {
     switch (c.tdb_type) {
@@ -886,8 +887,10 @@ private:
     /* An unsigned number of width bytes in network byte order. */
     static void put_binary(std::string *buf, int width, uint64_t v)
     {
-        for (int shift = 8 * (width - 1); shift >= 0; shift -= 8)
-            buf->push_back(static_cast<char>((v >> shift) & 0xFF));
+        char bytes[8];
+        for (int i = width - 1; i >= 0; i--, v >>= 8)
+            bytes[i] = static_cast<char>(v & 0xFF);
+        buf->append(bytes, static_cast<size_t>(width));
     }
 
     /* One field of a binary COPY tuple: its length (-1 for NULL) and the
@@ -900,7 +903,7 @@ private:
         }
         switch (v.kind) {
         case Kind::Integer:
-            if (std::strcmp(sql_type(c), "smallint") == 0) {
+            if (c.tdb_type == TDB_BYTE || c.tdb_type == TDB_ENUM || c.tdb_type == TDB_INTEGER) {
                 put_binary(buf, 4, 2);
                 put_binary(buf, 2, static_cast<uint16_t>(v.integer));
             } else {

@@ -183,7 +183,10 @@ public:
         if (db_ != nullptr)
             return true;
         make_parent_directory();
-        if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+        /* One thread uses the connection (the request loop): no mutex of
+         * its own. */
+        if (sqlite3_open_v2(path_.c_str(), &db_,
+                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                             nullptr) != SQLITE_OK) {
             *error = "cannot open SQLite database '" + path_ + "': " + message();
             sqlite3_close(db_);

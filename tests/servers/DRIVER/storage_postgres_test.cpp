@@ -2,8 +2,8 @@
  * storage_postgres_test.cpp: the PostgreSQL storage's table data, called
  * directly and checked in the database with libpq: column types, indexes,
  * rows byte for byte (the exact image for values without a database form),
- * keys, transactions per session, locks, import, error numbers and a
- * connection lost under a transaction.
+ * keys, transactions per session, locks, import, runs of inserts sent as
+ * one COPY, error numbers and a connection lost under a transaction.
  */
 #include <gtest/gtest.h>
 
@@ -156,6 +156,7 @@ protected:
     {
         return db->query("SELECT " + columns + " FROM pgtst100_007 ORDER BY k");
     }
+    std::vector<std::string> rows_of_k() { return rows("k"); }
     std::vector<std::string> indexes()
     {
         return db->query("SELECT indexname, indexdef LIKE 'CREATE UNIQUE%' FROM pg_indexes"
@@ -495,4 +496,117 @@ TEST_F(PostgresStorage, LostConnectionEndsTheTransactionWith522AndTheNextCallRec
     EXPECT_EQ(insert(account(3, "three", 3, 3)), 0);
     ASSERT_EQ(commit(), 0);
     EXPECT_EQ(rows("k"), std::vector<std::string>{"3"}) << "row 1 went with the transaction";
+}
+
+TEST_F(PostgresStorage, ARunOfRowsGoesInAsOneStatementWithEveryTypeExact)
+{
+    TableLayout t;
+    std::string error;
+    ASSERT_TRUE(t.build(all_types(), 3, &error)) << error;
+    ASSERT_EQ(create(t), 0);
+    std::vector<std::vector<unsigned char>> rows;
+    const float floats[] = {-0.0f, std::numeric_limits<float>::infinity(),
+                            std::numeric_limits<float>::denorm_min(), 1.0f / 3.0f};
+    const double doubles[] = {-0.0, -std::numeric_limits<double>::infinity(),
+                              std::numeric_limits<double>::lowest(), 0.1};
+    for (int i = 0; i < 4; i++) {
+        std::vector<unsigned char> row(static_cast<size_t>(t.row_length()), 0);
+        row[0] = static_cast<unsigned char>(250 + i);
+        row[2] = static_cast<unsigned char>(i == 0 ? 0x80 : 0x7F); /* -32768, 32767 */
+        row[3] = static_cast<unsigned char>(i == 0 ? 0x00 : 0xFF);
+        be32(&row[4], i == 0 ? INT32_MIN : INT32_MAX - i);
+        std::memcpy(&row[8], &floats[i], 4);
+        std::memcpy(&row[12], &doubles[i], 8);
+        std::memcpy(&row[20], i == 3 ? "a\0b       " : "a'b\"c\\d   ", 10);
+        be32(&row[46], static_cast<std::int32_t>(0x80000001u));
+        std::memcpy(&row[50], "plain text  ", 12);
+        std::memcpy(&row[62], "\x00\x01\x00\x02\x00\x00", 6);
+        row[68] = 0xFF;
+        row[69] = 0xFE;
+        row[t.row_length() - 1] = 3;
+        rows.push_back(row);
+    }
+    std::vector<const unsigned char *> run;
+    for (const auto &r : rows)
+        run.push_back(r.data());
+    size_t done = 99;
+    ASSERT_EQ(storage->insert_rows(1, t, run, &done, &error), 0) << error;
+    EXPECT_EQ(done, 4u);
+    EXPECT_EQ(storage->transaction_state(1), TransactionState::Updated);
+    ASSERT_EQ(commit(), 0);
+    EXPECT_EQ(db->query("SELECT b, i, l, f, d, s, r, a_1, tdb_row IS NULL FROM pgtst101_003"
+                        " ORDER BY b"),
+              (std::vector<std::string>{
+                  "250|-32768|-2147483648|-0|-0|a'b\"c\\d|\\x00010002|-2|t",
+                  "251|32767|2147483646|Infinity|-Infinity|a'b\"c\\d|\\x00010002|-2|t",
+                  "252|32767|2147483645|1e-45|-1.7976931348623157e+308|a'b\"c\\d|\\x00010002|-2|t",
+                  "253|32767|2147483644|0.33333334|0.1|a?b|\\x00010002|-2|f"}));
+    EXPECT_EQ(db->query("SELECT count(DISTINCT xmin::text) FROM pgtst101_003"),
+              std::vector<std::string>{"1"});
+    for (const auto &r : rows) {
+        std::vector<unsigned char> got(r.size(), 0xEE);
+        ASSERT_EQ(storage->read_row(1, t, &r[4], 4, false, got.data(), &error), 0) << error;
+        EXPECT_EQ(got, r);
+    }
+}
+
+TEST_F(PostgresStorage, AFailingRunIsInsertedRowByRowUpToTheRowThatFails)
+{
+    ASSERT_EQ(create(layout), 0);
+    ASSERT_EQ(insert(account(5, "five", 5, 1)), 0);
+    ASSERT_EQ(commit(), 0);
+    std::string single;
+    EXPECT_EQ(storage->insert_row(1, layout, account(5, "again", 0, 1).data(), &single), 100);
+    std::string error;
+    ASSERT_EQ(storage->abort(1, &error), 0) << error;
+
+    std::vector<std::vector<unsigned char>> rows = {account(1, "one", 1, 1), account(2, "two", 2, 1),
+                                                    account(5, "again", 0, 1),
+                                                    account(6, "six", 6, 1)};
+    std::vector<const unsigned char *> run;
+    for (const auto &r : rows)
+        run.push_back(r.data());
+    size_t done = 99;
+    EXPECT_EQ(storage->insert_rows(1, layout, run, &done, &error), 100);
+    EXPECT_EQ(done, 2u);
+    EXPECT_EQ(error, single);
+    EXPECT_EQ(error, "insert into pgtst100_007: duplicate key value violates unique constraint "
+                     "\"pgtst100_007_i1\" (Key (k)=(5) already exists.)");
+    /* The transaction goes on with the two rows before. */
+    ASSERT_EQ(insert(account(7, "seven", 7, 1)), 0);
+    ASSERT_EQ(commit(), 0);
+    EXPECT_EQ(rows_of_k(), (std::vector<std::string>{"1", "2", "5", "7"}));
+}
+
+TEST_F(PostgresStorage, AReadOnlyTransactionRefusesARunWith204)
+{
+    ASSERT_EQ(create(layout), 0);
+    std::string error;
+    ASSERT_EQ(storage->set_readonly(1, &error), 0) << error;
+    std::vector<unsigned char> a = account(1, "one", 1, 1), b = account(2, "two", 2, 1);
+    size_t done = 99;
+    EXPECT_EQ(storage->insert_rows(1, layout, {a.data(), b.data()}, &done, &error), 204);
+    EXPECT_EQ(done, 0u);
+}
+
+TEST_F(PostgresStorage, ALostConnectionDuringARunAnswers522ForItsFirstRow)
+{
+    storage.reset();
+    std::string app = db->where() + "_r";
+    open_storage(db->args() + " application_name=" + app);
+    ASSERT_EQ(create(layout), 0);
+    ASSERT_EQ(insert(account(1, "one", 1, 1)), 0);
+    EXPECT_EQ(db->query("SELECT count(pg_terminate_backend(pid, 10000)) FROM pg_stat_activity"
+                        " WHERE application_name = '" + app + "'"),
+              std::vector<std::string>{"2"});
+    std::vector<unsigned char> a = account(2, "two", 2, 1), b = account(3, "three", 3, 1);
+    std::string error;
+    size_t done = 99;
+    EXPECT_EQ(storage->insert_rows(1, layout, {a.data(), b.data()}, &done, &error), 522);
+    EXPECT_EQ(done, 0u);
+    EXPECT_EQ(storage->transaction_state(1), TransactionState::None);
+    EXPECT_EQ(storage->insert_rows(1, layout, {a.data(), b.data()}, &done, &error), 0) << error;
+    EXPECT_EQ(done, 2u);
+    ASSERT_EQ(commit(), 0);
+    EXPECT_EQ(rows_of_k(), (std::vector<std::string>{"2", "3"}));
 }
