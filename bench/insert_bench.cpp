@@ -2,12 +2,14 @@
  * insert_bench.cpp: inserting rows of the 12-column demo table dbtst114
  * through the tdb API (row action 62, a commit every 1000 rows, then
  * nr_rows) against the real driver program, compared with the same rows
- * inserted directly into SQLite with a prepared statement.
+ * inserted directly into SQLite with a prepared statement, and into
+ * PostgreSQL with COPY.
  *
  * Rows: --rows=N or TDB_BENCH_ROWS (default 1000000). PostgreSQL runs too
  * when TDB_TEST_PG holds the driver's argument string.
  */
 #include <benchmark/benchmark.h>
+#include <libpq-fe.h>
 #include <sqlite3.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -33,6 +35,7 @@ unsigned g_trans = 0;
 double g_seconds_tdb_sqlite = 0;
 double g_seconds_tdb_pg = 0;
 double g_seconds_direct = 0;
+double g_seconds_direct_pg = 0;
 
 void write_file(const std::string &rel, const std::string &text)
 {
@@ -266,9 +269,129 @@ void BM_SqliteDirectInsert(benchmark::State &state)
     state.SetItemsProcessed(state.iterations() * g_rows);
 }
 
+/* Binary COPY fields: a number in network byte order of width bytes. */
+void put_be(std::string *buf, int width, uint64_t v)
+{
+    char bytes[8];
+    for (int i = width - 1; i >= 0; i--, v >>= 8)
+        bytes[i] = static_cast<char>(v & 0xFF);
+    buf->append(bytes, static_cast<size_t>(width));
+}
+
+void put_field(std::string *buf, int width, uint64_t v)
+{
+    put_be(buf, 4, static_cast<uint64_t>(width));
+    put_be(buf, width, v);
+}
+
+void put_field(std::string *buf, const char *text)
+{
+    put_be(buf, 4, std::strlen(text));
+    *buf += text;
+}
+
+void put_field(std::string *buf, double d)
+{
+    uint64_t bits;
+    std::memcpy(&bits, &d, sizeof bits);
+    put_field(buf, 8, bits);
+}
+
+/* The same rows into a PostgreSQL table of the driver's column types and
+ * the same unique index, with the backend's fastest path: one binary COPY
+ * per transaction of 1000 rows. */
+void BM_PostgresDirectCopy(benchmark::State &state)
+{
+    const char *conninfo = std::getenv("TDB_TEST_PG");
+    if (conninfo == nullptr) {
+        state.SkipWithError("TDB_TEST_PG not set");
+        return;
+    }
+    PGconn *conn = PQconnectdb(conninfo);
+    if (PQstatus(conn) != CONNECTION_OK) {
+        state.SkipWithError(PQerrorMessage(conn));
+        PQfinish(conn);
+        return;
+    }
+    PQsetNoticeProcessor(conn, [](void *, const char *) {}, nullptr);
+    auto exec = [&](const char *sql) {
+        PGresult *res = PQexec(conn, sql);
+        const bool ok = PQresultStatus(res) == PGRES_COMMAND_OK;
+        if (!ok)
+            state.SkipWithError(PQresultErrorMessage(res));
+        PQclear(res);
+        return ok;
+    };
+    for (auto _ : state) {
+        if (!exec("DROP TABLE IF EXISTS insert_bench_direct") ||
+            !exec("CREATE TABLE insert_bench_direct (id integer NOT NULL, line smallint NOT NULL,"
+                  " custno integer NOT NULL, item text NOT NULL, descr text NOT NULL,"
+                  " qty integer NOT NULL, price double precision, amount double precision,"
+                  " odate integer NOT NULL, flag smallint NOT NULL, stat integer NOT NULL,"
+                  " rcd_utc integer NOT NULL)") ||
+            !exec("CREATE UNIQUE INDEX insert_bench_direct_i1 ON insert_bench_direct (id)"))
+            break;
+        static const char header[] = "PGCOPY\n\377\r\n\0\0\0\0\0\0\0\0\0";
+        std::string buf;
+        const auto start = std::chrono::steady_clock::now();
+        bool ok = true;
+        for (long first = 1; ok && first <= g_rows; first += 1000) {
+            ok = exec("BEGIN");
+            PGresult *res = ok ? PQexec(conn, "COPY insert_bench_direct FROM STDIN (FORMAT binary)")
+                               : nullptr;
+            if (ok && PQresultStatus(res) != PGRES_COPY_IN) {
+                state.SkipWithError(PQresultErrorMessage(res));
+                ok = false;
+            }
+            PQclear(res);
+            if (!ok)
+                break;
+            buf.assign(header, sizeof header - 1);
+            for (long i = first; i <= g_rows && i < first + 1000; ++i) {
+                const Values v = values_of(i);
+                put_be(&buf, 2, 12);
+                put_field(&buf, 4, static_cast<uint32_t>(v.id));
+                put_field(&buf, 2, static_cast<uint16_t>(v.line));
+                put_field(&buf, 4, static_cast<uint32_t>(v.custno));
+                put_field(&buf, v.item);
+                put_field(&buf, v.descr);
+                put_field(&buf, 4, static_cast<uint32_t>(v.qty));
+                put_field(&buf, v.price);
+                put_field(&buf, v.amount);
+                put_field(&buf, 4, static_cast<uint32_t>(v.odate));
+                put_field(&buf, 2, static_cast<uint16_t>(v.flag));
+                put_field(&buf, 4, static_cast<uint32_t>(v.stat));
+                put_field(&buf, 4, static_cast<uint32_t>(v.utc));
+            }
+            put_be(&buf, 2, 0xFFFF);
+            ok = PQputCopyData(conn, buf.data(), static_cast<int>(buf.size())) == 1 &&
+                 PQputCopyEnd(conn, nullptr) == 1;
+            res = PQgetResult(conn);
+            if (PQresultStatus(res) != PGRES_COMMAND_OK) {
+                state.SkipWithError(PQresultErrorMessage(res));
+                ok = false;
+            }
+            PQclear(res);
+            while ((res = PQgetResult(conn)) != nullptr)
+                PQclear(res);
+            ok = ok && exec("COMMIT");
+        }
+        if (!ok)
+            break;
+        const double s =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        g_seconds_direct_pg = s;
+        state.SetIterationTime(s);
+        exec("DROP TABLE insert_bench_direct");
+    }
+    PQfinish(conn);
+    state.SetItemsProcessed(state.iterations() * g_rows);
+}
+
 BENCHMARK(BM_TdbInsertSqlite)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TdbInsertPostgres)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SqliteDirectInsert)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PostgresDirectCopy)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
 
@@ -302,11 +425,17 @@ int main(int argc, char **argv)
     std::filesystem::remove_all(g_root, ignored);
     std::printf("rows: %ld\n", g_rows);
     std::printf("tdb API on SQLite (action 62, commit per 1000): %.3f s\n", g_seconds_tdb_sqlite);
-    if (g_seconds_tdb_pg > 0)
-        std::printf("tdb API on PostgreSQL: %.3f s\n", g_seconds_tdb_pg);
     std::printf("SQLite prepared statements, one transaction: %.3f s\n", g_seconds_direct);
     if (g_seconds_direct > 0 && g_seconds_tdb_sqlite > 0)
         std::printf("ratio tdb API / direct SQLite: %.2f\n",
                     g_seconds_tdb_sqlite / g_seconds_direct);
+    if (g_seconds_tdb_pg > 0)
+        std::printf("tdb API on PostgreSQL (action 62, commit per 1000): %.3f s\n",
+                    g_seconds_tdb_pg);
+    if (g_seconds_direct_pg > 0)
+        std::printf("PostgreSQL binary COPY, commit per 1000: %.3f s\n", g_seconds_direct_pg);
+    if (g_seconds_direct_pg > 0 && g_seconds_tdb_pg > 0)
+        std::printf("ratio tdb API / direct PostgreSQL: %.2f\n",
+                    g_seconds_tdb_pg / g_seconds_direct_pg);
     return 0;
 }
