@@ -509,6 +509,354 @@ TEST_P(DriverAlter, ADroppedColumnLeavesTheTable)
               as_read(expect, 0));
 }
 
+/* ---- hand-made definitions --------------------------------------------------- */
+
+namespace {
+
+std::string key_of(std::int64_t id)
+{
+    unsigned char k[4];
+    be32(k, id);
+    return std::string(reinterpret_cast<char *>(k), 4);
+}
+
+float float_at(const std::vector<unsigned char> &row, int offset)
+{
+    float f;
+    std::memcpy(&f, row.data() + offset, sizeof f);
+    return f;
+}
+
+} // namespace
+
+TEST_P(DriverAlter, NumbersWidenedToLongFloatAndDoubleKeepTheirValues)
+{
+    /* id, w long -> double, b byte -> long, i integer -> float, f float -> double */
+    commu_dd_desc old_dd = definition("tdalt100", 3,
+                                      {col("id", TDB_LONG, 0, 4), col("w", TDB_LONG, 4, 4),
+                                       col("b", TDB_BYTE, 8, 1), col("i", TDB_INTEGER, 9, 2),
+                                       col("f", TDB_FLOAT, 11, 4)},
+                                      {{1, 0, 1, {0}}, {2, 1, 1, {1}}});
+    commu_dd_desc new_dd = definition("Tdalt100", 3,
+                                      {col("id", TDB_LONG, 0, 4), col("w", TDB_DOUBLE, 4, 8),
+                                       col("b", TDB_LONG, 12, 4), col("i", TDB_FLOAT, 16, 4),
+                                       col("f", TDB_DOUBLE, 20, 8)},
+                                      {{1, 0, 1, {0}}, {2, 1, 1, {1}}});
+    struct Values {
+        std::int32_t w;
+        int b;
+        int i;
+        float f;
+    };
+    std::vector<Values> values = {{std::numeric_limits<std::int32_t>::min(), 255, -32768, 0.1f},
+                                  {std::numeric_limits<std::int32_t>::max(), 0, 32767, -3.4e38f},
+                                  {-1, 1, -1, 1e-45f}};
+    std::vector<std::vector<unsigned char>> rows;
+    for (size_t n = 0; n < values.size(); n++) {
+        std::vector<unsigned char> row = blank_row(old_dd);
+        be32(row.data(), static_cast<std::int64_t>(n));
+        be32(row.data() + 4, values[n].w);
+        row[8] = static_cast<unsigned char>(values[n].b);
+        row[9] = static_cast<unsigned char>((values[n].i >> 8) & 0xFF);
+        row[10] = static_cast<unsigned char>(values[n].i & 0xFF);
+        std::memcpy(row.data() + 11, &values[n].f, 4);
+        rows.push_back(row);
+    }
+    prepare(old_dd, new_dd, rows);
+    std::vector<unsigned char> defaults = blank_row(new_dd);
+    long result = -1;
+    EXPECT_EQ(alter("tdalt100", 3, kCheck, defaults, &result), 0);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(alter("tdalt100", 3, kAlter, defaults, &result), 0);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(columns("tdalt100_003"),
+              pg() ? (std::vector<std::string>{"b:integer", "f:double precision", "i:real",
+                                               "id:integer", "tdb_row:bytea",
+                                               "w:double precision"})
+                   : (std::vector<std::string>{"b:INTEGER", "f:REAL", "i:REAL", "id:INTEGER",
+                                               "tdb_row:BLOB", "w:REAL"}));
+    EXPECT_EQ(indexes("tdalt100_003"),
+              (std::vector<std::string>{"tdalt100_003_i1:1:id", "tdalt100_003_i2:0:w"}));
+    EXPECT_EQ(catalog("tdalt100", 3), catalog_of(new_dd));
+    EXPECT_EQ(one("SELECT count(*) FROM tdalt100_003 WHERE tdb_row IS NOT NULL"), "0");
+    for (size_t n = 0; n < values.size(); n++) {
+        SCOPED_TRACE(n);
+        std::vector<unsigned char> expect = blank_row(new_dd);
+        be32(expect.data(), static_cast<std::int64_t>(n));
+        put_double(expect, 4, values[n].w);
+        be32(expect.data() + 12, values[n].b);
+        float i = static_cast<float>(values[n].i);
+        std::memcpy(expect.data() + 16, &i, 4);
+        put_double(expect, 20, static_cast<double>(values[n].f));
+        std::vector<unsigned char> got = read_key("tdalt100", 3, key_of(static_cast<long>(n)));
+        EXPECT_EQ(got, as_read(expect, 3));
+        EXPECT_EQ(float_at(got, 16), static_cast<float>(values[n].i));
+    }
+    EXPECT_EQ(one("SELECT count(*) FROM tdalt100_003 WHERE w = -2147483648.0 AND id = 0"), "1");
+}
+
+TEST_P(DriverAlter, StringToMultibyteStringChangesNothingInTheDatabase)
+{
+    commu_dd_desc old_dd = definition("tdalt101", 0,
+                                      {col("id", TDB_LONG, 0, 4), col("name", TDB_STRING, 4, 16)},
+                                      {{1, 0, 1, {0}}});
+    commu_dd_desc new_dd = old_dd;
+    new_dd.table[0] = 'T';
+    new_dd.columns[1].type = TDB_MBSTRING;
+    std::vector<unsigned char> row = blank_row(old_dd);
+    be32(row.data(), 1);
+    std::memcpy(row.data() + 4, "\x9b\x81\x9c\xad" "x", 5);
+    prepare(old_dd, new_dd, {row});
+    long result = -1;
+    EXPECT_EQ(alter("tdalt101", 0, kCheck, blank_row(new_dd), &result), 0);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(alter("tdalt101", 0, kAlter, blank_row(new_dd), &result), 0);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(catalog("tdalt101", 0), catalog_of(new_dd));
+    EXPECT_EQ(read_key("tdalt101", 0, key_of(1)), as_read(row, 0));
+    EXPECT_EQ(one("SELECT name FROM tdalt101_000"), "\xe4\xb8\xadx");
+}
+
+TEST_P(DriverAlter, ArraysGrowWithTheDefaultAndShrink)
+{
+    commu_dd_desc two = definition("tdalt102", 1,
+                                   {col("id", TDB_LONG, 0, 4), col("arr", TDB_LONG, 4, 8, 2)},
+                                   {{1, 0, 1, {0}}});
+    commu_dd_desc three = definition("Tdalt102", 1,
+                                     {col("id", TDB_LONG, 0, 4), col("arr", TDB_LONG, 4, 12, 3)},
+                                     {{1, 0, 1, {0}}});
+    std::vector<unsigned char> row = blank_row(two);
+    be32(row.data(), 9);
+    be32(row.data() + 4, -7);
+    be32(row.data() + 8, 70000);
+    prepare(two, three, {row});
+    std::vector<unsigned char> defaults = blank_row(three);
+    be32(defaults.data() + 12, 77);
+    long result = -1;
+    EXPECT_EQ(alter("tdalt102", 1, kCheck, defaults, &result), 0);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(alter("tdalt102", 1, kAlter, defaults, &result), 0);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(one("SELECT arr_1 || ',' || arr_2 || ',' || arr_3 FROM tdalt102_001"), "-7,70000,77");
+    std::vector<unsigned char> grown = defaults;
+    std::memcpy(grown.data(), row.data(), 12);
+    EXPECT_EQ(read_key("tdalt102", 1, key_of(9)), as_read(grown, 1));
+
+    /* Back to two elements: the third column goes. */
+    commu_dd_desc shrunk = renamed(two, "Tdalt102");
+    ASSERT_EQ(send_def(shrunk), 0);
+    EXPECT_EQ(alter("tdalt102", 1, kCheck, blank_row(two), &result), 0);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(alter("tdalt102", 1, kAlter, blank_row(two), &result), 0);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(columns("tdalt102_001").size(), 4u) << "id, arr_1, arr_2, tdb_row";
+    EXPECT_EQ(read_key("tdalt102", 1, key_of(9)), as_read(row, 1));
+    EXPECT_EQ(catalog("tdalt102", 1), catalog_of(two));
+}
+
+TEST_P(DriverAlter, KeysAddedAndRemovedChangeOnlyTheIndexes)
+{
+    commu_dd_desc old_dd = definition("tdalt103", 0,
+                                      {col("id", TDB_LONG, 0, 4), col("code", TDB_STRING, 4, 6),
+                                       col("grp", TDB_INTEGER, 10, 2)},
+                                      {{1, 0, 1, {0}}, {2, 1, 1, {2, 1}}});
+    commu_dd_desc new_dd = definition("Tdalt103", 0, old_dd.columns,
+                                      {{1, 0, 1, {0}}, {3, 0, 1, {1}}, {4, 1, 0, {2}}});
+    std::vector<std::vector<unsigned char>> rows;
+    for (int id : {1, 2}) {
+        std::vector<unsigned char> row = blank_row(old_dd);
+        be32(row.data(), id);
+        put_string(row, 4, 6, "C" + std::to_string(id));
+        row[11] = 5;
+        rows.push_back(row);
+    }
+    prepare(old_dd, new_dd, rows);
+    EXPECT_EQ(indexes("tdalt103_000"),
+              (std::vector<std::string>{"tdalt103_000_i1:1:id", "tdalt103_000_i2:0:grp,code"}));
+    long result = -1;
+    EXPECT_EQ(alter("tdalt103", 0, kCheck, blank_row(new_dd), &result), 0);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(alter("tdalt103", 0, kAlter, blank_row(new_dd), &result), 0);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(indexes("tdalt103_000"),
+              (std::vector<std::string>{"tdalt103_000_i1:1:id", "tdalt103_000_i3:1:code"}))
+        << "key 4 has A attribute 0";
+    EXPECT_EQ(catalog("tdalt103", 0), "3|3|" + column_list(new_dd));
+    EXPECT_EQ(read_key("tdalt103", 0, key_of(2)), as_read(rows[1], 0));
+}
+
+TEST_P(DriverAlter, AUniqueIndexTheRowsRefuseAnswers100AndChangesNothing)
+{
+    commu_dd_desc old_dd = definition("tdalt104", 0,
+                                      {col("id", TDB_LONG, 0, 4), col("grp", TDB_INTEGER, 4, 2)},
+                                      {{1, 0, 1, {0}}});
+    commu_dd_desc new_dd = definition("Tdalt104", 0,
+                                      {col("id", TDB_LONG, 0, 4), col("grp", TDB_INTEGER, 4, 2),
+                                       col("extra", TDB_LONG, 6, 4)},
+                                      {{1, 0, 1, {0}}, {2, 0, 1, {1}}});
+    std::vector<std::vector<unsigned char>> rows;
+    for (int id : {1, 2}) {
+        std::vector<unsigned char> row = blank_row(old_dd);
+        be32(row.data(), id);
+        row[5] = 3; /* the same grp in both rows */
+        rows.push_back(row);
+    }
+    prepare(old_dd, new_dd, rows);
+    std::vector<std::string> before = columns("tdalt104_000");
+    long result = -1;
+    EXPECT_EQ(alter("tdalt104", 0, kCheck, blank_row(new_dd), &result), 0);
+    EXPECT_EQ(result, 0) << "the check does not try the index";
+    long mark = driver_log_mark();
+    EXPECT_EQ(alter("tdalt104", 0, kAlter, blank_row(new_dd), &result), 100);
+    EXPECT_NE(driver_log_since(mark).find("Alter table tdalt104_000 (action 2): "),
+              std::string::npos)
+        << driver_log_since(mark);
+    EXPECT_EQ(columns("tdalt104_000"), before);
+    EXPECT_EQ(indexes("tdalt104_000"), std::vector<std::string>{"tdalt104_000_i1:1:id"});
+    EXPECT_EQ(catalog("tdalt104", 0), catalog_of(old_dd));
+    EXPECT_EQ(read_key("tdalt104", 0, key_of(2)), as_read(rows[1], 0)) << "old layout still";
+}
+
+TEST_P(DriverAlter, ANarrowerStringAnswersThreeWhileRowsHoldLongerValues)
+{
+    commu_dd_desc old_dd = definition("tdalt105", 0,
+                                      {col("id", TDB_LONG, 0, 4), col("name", TDB_STRING, 4, 20)},
+                                      {{1, 0, 1, {0}}});
+    commu_dd_desc new_dd = definition("Tdalt105", 0,
+                                      {col("id", TDB_LONG, 0, 4), col("name", TDB_STRING, 4, 5)},
+                                      {{1, 0, 1, {0}}});
+    std::vector<std::vector<unsigned char>> rows;
+    for (auto [id, name] : {std::pair<int, const char *>{1, "short"}, {2, "much longer"}}) {
+        std::vector<unsigned char> row = blank_row(old_dd);
+        be32(row.data(), id);
+        put_string(row, 4, 20, name);
+        rows.push_back(row);
+    }
+    prepare(old_dd, new_dd, rows);
+    long result = -1;
+    for (int action : {kCheck, kAlter, kAlterAfterExport}) {
+        EXPECT_EQ(alter("tdalt105", 0, action, blank_row(new_dd), &result), 0) << action;
+        EXPECT_EQ(result, 3) << action;
+    }
+    EXPECT_EQ(catalog("tdalt105", 0), catalog_of(old_dd));
+    EXPECT_EQ(read_key("tdalt105", 0, key_of(2)), as_read(rows[1], 0));
+
+    /* Without the long value the database has nothing to change. */
+    Store del([&] {
+        tdbdriver::TableLayout l;
+        std::string e;
+        EXPECT_TRUE(l.build(old_dd, 0, &e));
+        return l.update_store_columns();
+    }(), row_length_of(old_dd));
+    del.add(1, 2, 0, rows[1]);
+    ASSERT_EQ(send_updates({del.table("tdalt105", 0)}), 0);
+    ASSERT_EQ(dbaction(1), 0);
+    EXPECT_EQ(alter("tdalt105", 0, kCheck, blank_row(new_dd), &result), 0);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(alter("tdalt105", 0, kAlter, blank_row(new_dd), &result), 0);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(catalog("tdalt105", 0), catalog_of(new_dd));
+    std::vector<unsigned char> expect = blank_row(new_dd);
+    be32(expect.data(), 1);
+    put_string(expect, 4, 5, "short");
+    EXPECT_EQ(read_key("tdalt105", 0, key_of(1)), as_read(expect, 0));
+}
+
+TEST_P(DriverAlter, RowsKeptAsExactImagesAreConverted)
+{
+    commu_dd_desc old_dd = definition("tdalt106", 0,
+                                      {col("id", TDB_LONG, 0, 4), col("d", TDB_DOUBLE, 4, 8),
+                                       col("n", TDB_INTEGER, 12, 2)},
+                                      {{1, 0, 1, {0}}});
+    commu_dd_desc new_dd = definition("Tdalt106", 0,
+                                      {col("id", TDB_LONG, 0, 4), col("d", TDB_DOUBLE, 4, 8),
+                                       col("n", TDB_LONG, 12, 4), col("extra", TDB_STRING, 16, 4)},
+                                      {{1, 0, 1, {0}}});
+    std::uint64_t nan_bits = 0x7ff8000000000123ULL;
+    double nan;
+    std::memcpy(&nan, &nan_bits, sizeof nan);
+    std::vector<std::vector<unsigned char>> rows;
+    for (auto [id, d] : {std::pair<int, double>{1, nan}, {2, 1.5}}) {
+        std::vector<unsigned char> row = blank_row(old_dd);
+        be32(row.data(), id);
+        put_double(row, 4, d);
+        row[12] = 0x80; /* -32768 */
+        rows.push_back(row);
+    }
+    prepare(old_dd, new_dd, rows);
+    std::string length = pg() ? "octet_length" : "length";
+    EXPECT_EQ(one("SELECT " + length + "(tdb_row) FROM tdalt106_000 WHERE id = 1"), "14");
+    std::vector<unsigned char> defaults = blank_row(new_dd);
+    put_string(defaults, 16, 4, "ab");
+    long result = -1;
+    EXPECT_EQ(alter("tdalt106", 0, kCheck, defaults, &result), 0);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(alter("tdalt106", 0, kAlter, defaults, &result), 0);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(one("SELECT " + length + "(tdb_row) FROM tdalt106_000 WHERE id = 1"), "20");
+    EXPECT_EQ(one("SELECT count(*) FROM tdalt106_000 WHERE tdb_row IS NULL"), "1");
+    EXPECT_EQ(one("SELECT n || ':' || extra FROM tdalt106_000 WHERE id = 1"), "-32768:ab");
+    for (size_t i = 0; i < rows.size(); i++) {
+        std::vector<unsigned char> expect = defaults;
+        std::memcpy(expect.data(), rows[i].data(), 12);
+        be32(expect.data() + 12, -32768);
+        EXPECT_EQ(read_key("tdalt106", 0, key_of(static_cast<long>(i + 1))), as_read(expect, 0))
+            << i;
+    }
+}
+
+TEST_P(DriverAlter, ATypeChangeThatNeedsConvertingAnswersThree)
+{
+    commu_dd_desc old_dd = definition("tdalt107", 0,
+                                      {col("id", TDB_LONG, 0, 4), col("w", TDB_LONG, 4, 4)},
+                                      {{1, 0, 1, {0}}});
+    commu_dd_desc new_dd = definition("Tdalt107", 0,
+                                      {col("id", TDB_LONG, 0, 4), col("w", TDB_FLOAT, 4, 4)},
+                                      {{1, 0, 1, {0}}});
+    prepare(old_dd, new_dd, {});
+    std::vector<std::string> before = columns("tdalt107_000");
+    long result = -1;
+    for (int action : {kCheck, kAlter}) {
+        EXPECT_EQ(alter("tdalt107", 0, action, blank_row(new_dd), &result), 0);
+        EXPECT_EQ(result, 3);
+    }
+    EXPECT_EQ(columns("tdalt107_000"), before);
+    EXPECT_EQ(catalog("tdalt107", 0), catalog_of(old_dd));
+}
+
+TEST_P(DriverAlter, AStoredTableThatDoesNotMatchItsDefinitionIsRefused)
+{
+    commu_dd_desc old_dd = definition("tdalt108", 0, {col("id", TDB_LONG, 0, 4)}, {{1, 0, 1, {0}}});
+    commu_dd_desc new_dd = definition("Tdalt108", 0,
+                                      {col("id", TDB_LONG, 0, 4), col("w", TDB_LONG, 4, 4)},
+                                      {{1, 0, 1, {0}}});
+    prepare(old_dd, new_dd, {});
+    modify("ALTER TABLE tdalt108_000 ADD COLUMN stray INTEGER");
+    long result = -1;
+    long mark = driver_log_mark();
+    EXPECT_EQ(alter("tdalt108", 0, kCheck, blank_row(new_dd), &result), 215);
+    EXPECT_NE(driver_log_since(mark).find("the stored table tdalt108_000 does not have the "
+                                          "columns of its definition"),
+              std::string::npos);
+}
+
+TEST_P(DriverAlter, ATableAlreadyInTheNewFormOnlyGetsTheCatalogEntry)
+{
+    commu_dd_desc old_dd = definition("tdalt109", 0, {col("id", TDB_LONG, 0, 4)}, {{1, 0, 1, {0}}});
+    commu_dd_desc new_dd = definition("Tdalt109", 0,
+                                      {col("id", TDB_LONG, 0, 4), col("w", TDB_LONG, 4, 4)},
+                                      {{1, 0, 1, {0}}});
+    prepare(old_dd, new_dd, {});
+    modify(std::string("ALTER TABLE tdalt109_000 ADD COLUMN w ") + (pg() ? "integer" : "INTEGER"));
+    long result = -1;
+    EXPECT_EQ(alter("tdalt109", 0, kCheck, blank_row(new_dd), &result), 0);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(catalog("tdalt109", 0), catalog_of(old_dd));
+    EXPECT_EQ(alter("tdalt109", 0, kAlter, blank_row(new_dd), &result), 0);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(catalog("tdalt109", 0), catalog_of(new_dd));
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, DriverAlter,
                          ::testing::Values(Backend::Sqlite, Backend::Postgres),
                          [](const ::testing::TestParamInfo<Backend> &info) {
