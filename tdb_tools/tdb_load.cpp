@@ -746,6 +746,13 @@ int load(const char *table_code, int compnr, int rate, Rows &rows, const std::st
         return 1;
     }
 
+    /* A mapped company says where its rows are stored. */
+    const int physical = tdb_get_physical_compnr(table_code, compnr);
+    char stored[32] = "";
+    if (physical >= 0 && physical != compnr)
+        std::snprintf(stored, sizeof stored, " (stored under %03d)", physical);
+    const std::string where = stored;
+
     /* The table exists, or is made now. */
     int arg = 0;
     bool created = false;
@@ -764,7 +771,8 @@ int load(const char *table_code, int compnr, int rate, Rows &rows, const std::st
             return 1;
         }
         created = true;
-        std::printf("%s: table %s%03d created\n", gProgram, table_code, compnr);
+        std::printf("%s: table %s of company %03d%s created\n", gProgram, table_code, compnr,
+                    where.c_str());
     }
 
     const long flags = rows.keep_rcd_utc ? TDB_FLAG_KEEP_RCD_UTC : 0;
@@ -819,8 +827,8 @@ int load(const char *table_code, int compnr, int rate, Rows &rows, const std::st
         }
     }
     if (result == 0)
-        std::printf("%s: %zu row%s loaded into %s%03d\n", gProgram, committed,
-                    committed == 1 ? "" : "s", table_code, compnr);
+        std::printf("%s: %zu row%s loaded into %s of company %03d%s\n", gProgram, committed,
+                    committed == 1 ? "" : "s", table_code, compnr, where.c_str());
     (void)tdb_close(s.handle);
     (void)tdb_stop_session(s.trans_id);
     (void)tdb_logoff();
