@@ -519,7 +519,7 @@ bool resolve_header(const _dd_table *table, const std::string &name, Target *tar
     }
     const std::size_t bar = name.rfind('_');
     if (bar != std::string::npos && bar + 1 < name.size() &&
-        name.find_first_not_of("0123456789", bar + 1) == std::string::npos && bar + 1 < name.size()) {
+        name.find_first_not_of("0123456789", bar + 1) == std::string::npos) {
         const std::string base = name.substr(0, bar);
         column = ddcolumn_by_ddtable(table, base.c_str());
         if (column != nullptr && unloadable_reason(column) == nullptr && column->elements > 1) {
@@ -597,9 +597,11 @@ bool read_rows(const _dd_table *table, const std::string &path, Rows *out)
     /* The header. */
     const CsvRecord &header = records.front();
     std::vector<Target> targets;
+    std::vector<std::string> names;
     std::map<std::string, int> seen;
     for (std::size_t i = 0; i < header.fields.size(); ++i) {
         const std::string name(trim(header.fields[i]));
+        names.push_back(name);
         Target target{};
         if (name.empty()) {
             report.at(header.line, "", "field " + std::to_string(i + 1) + " of the header is empty");
@@ -649,7 +651,7 @@ bool read_rows(const _dd_table *table, const std::string &path, Rows *out)
             const int width = t.column->length / t.column->elements;
             if (!tdbload::put_value(t.column, record.fields[f],
                                     row.data() + t.column->offset + t.element * width, &error)) {
-                report.at(record.line, header.fields[f], error);
+                report.at(record.line, names[f], error);
                 good = false;
             }
         }
@@ -698,6 +700,20 @@ std::string tdb_failure(unsigned trans_id)
     return text;
 }
 
+/* Rows committed so far, for the report when a driver dies. */
+std::size_t gCommitted = 0;
+
+/* A driver that ends during the load ends the program: what was
+ * committed stays. */
+void driver_died()
+{
+    std::fprintf(stderr,
+                 "%s: the database driver ended during the load; %zu row%s committed before it\n",
+                 gProgram, gCommitted, gCommitted == 1 ? "" : "s");
+    std::fflush(nullptr);
+    _exit(2);
+}
+
 struct Session {
     unsigned trans_id = 0;
     tdb_handle *handle = nullptr;
@@ -729,6 +745,7 @@ int load(const char *table_code, int compnr, int rate, Rows &rows, const std::st
                      tdberrorstr(tdb_errno), tdb_errno);
         return 1;
     }
+    tdb_set_server_death_handler(driver_died);
     Session s;
     s.trans_id = tdb_start_session("tdbload");
     if (s.trans_id == 0) {
@@ -792,6 +809,7 @@ int load(const char *table_code, int compnr, int rate, Rows &rows, const std::st
         } else if (last_of_batch) {
             if (tdb_exec_db(kCommit, s.trans_id) == 0) {
                 committed = i + 1;
+                gCommitted = committed;
                 batch_start = i + 1;
                 continue;
             }
