@@ -86,6 +86,22 @@ std::string table_of(const commu_dd_desc &dd)
     return std::string(dd.table, strnlen(dd.table, 8));
 }
 
+/* The catalog entry of a definition (false when it cannot be encoded). */
+bool catalog_entry_of(const commu_dd_desc &dd, CatalogEntry *entry)
+{
+    entry->table = table_of(dd);
+    entry->compnr = dd.compnr;
+    entry->columns = static_cast<int>(dd.columns.size());
+    entry->indexes = static_cast<int>(dd.indexes.size());
+    entry->column_list.clear();
+    for (const commu_dd_column &c : dd.columns) {
+        if (!entry->column_list.empty())
+            entry->column_list += ",";
+        entry->column_list += c.name + ":" + std::to_string(c.type) + ":" + std::to_string(c.length);
+    }
+    return encode_description(dd, &entry->description);
+}
+
 } // namespace
 
 Driver::Driver(std::string name) : name_(std::move(name)) {}
@@ -170,10 +186,7 @@ void Driver::answer(commu_block *blk)
         row_action(blk);
         break;
     case COMMU_ALTER_TABLE:
-        blk->result = 0;
-        /* Altering needs the new definition as well. */
-        if (!check_table_request(blk, blk->table, blk->compnr, true))
-            not_available(blk, "alter table");
+        alter_table(blk);
         break;
     default:
         blk->retval = kIllegalArgument;
@@ -334,17 +347,8 @@ void Driver::store_dictionary(commu_block *blk)
         return;
     }
     CatalogEntry entry;
-    entry.table = table;
-    entry.compnr = blk->dd.compnr;
-    entry.columns = static_cast<int>(blk->dd.columns.size());
-    entry.indexes = static_cast<int>(blk->dd.indexes.size());
-    for (const commu_dd_column &c : blk->dd.columns) {
-        if (!entry.column_list.empty())
-            entry.column_list += ",";
-        entry.column_list += c.name + ":" + std::to_string(c.type) + ":" + std::to_string(c.length);
-    }
     std::string error;
-    if (!encode_description(blk->dd, &entry.description)) {
+    if (!catalog_entry_of(blk->dd, &entry)) {
         blk->retval = kMemory;
         return;
     }
@@ -868,6 +872,163 @@ void Driver::row_action(commu_block *blk)
     if (rc != 0 && rc != kNoRecord)
         log_mesg(kFile, __LINE__, kComponent, 0, "Row action %ld on %s: %s (error %ld)", number,
                  t->table_name().c_str(), error.c_str(), rc);
+}
+
+} // namespace tdbdriver
+
+namespace tdbdriver {
+
+/* ---- alter table ------------------------------------------------------------ */
+
+/*
+ * Request 15: the stored table (checked against the database's own
+ * description) against the new definition. The reply's return code is 0
+ * or an error; its result the answer: 1 nothing differs in the database,
+ * 0 changed (or to be changed) in place, 3 export, recreate and import.
+ * Actions 2 and 3 make the change and store the new definition as the
+ * table's current one.
+ */
+void Driver::alter_table(commu_block *blk)
+{
+    blk->result = 0;
+    /* Altering needs the new definition as well. */
+    if (check_table_request(blk, blk->table, blk->compnr, true))
+        return;
+    const TableLayout *from = served_layout(blk);
+    if (from == nullptr)
+        return;
+    std::string error;
+    const std::string new_name = new_dictionary_name(blk->table);
+    const TableLayout *to = layout_for(new_name, blk->compnr, &error);
+    long action = blk->action;
+    auto fail = [&](long code, const std::string &why) {
+        blk->retval = code;
+        log_mesg(kFile, __LINE__, kComponent, 0, "Alter table %s (action %ld): %s (error %ld)",
+                 from->table_name().c_str(), action, why.c_str(), code);
+    };
+    if (to == nullptr) {
+        fail(E_COMMU_DD_CORRUPT, "the new definition cannot be served: " + error);
+        return;
+    }
+    if (action < 1 || action > 3) {
+        fail(kIllegalArgument, "unknown action");
+        return;
+    }
+    if (blk->msg_len < to->data_length() || blk->msg == nullptr) {
+        fail(kIllegalArgument, "a default row of " + std::to_string(blk->msg_len) +
+                                   " bytes, the new definition's row has " +
+                                   std::to_string(to->row_length()));
+        return;
+    }
+    const long s = blk->session;
+    const unsigned char *defaults = blk->msg;
+    ColumnTypeOf type_of = [this](const LayoutColumn &c) { return storage_->column_type(c); };
+
+    std::vector<StoredColumn> stored;
+    long rc = storage_->describe_table(s, *from, &stored, &error);
+    if (rc != kOk) {
+        fail(rc, error);
+        return;
+    }
+    /* The new definition as the table's current one for this company. */
+    commu_dd_desc current = tables_.at({new_name, blk->compnr});
+    std::memset(current.table, 0, sizeof current.table);
+    std::strncpy(current.table, blk->table.c_str(), 8);
+    CatalogEntry entry;
+    if (!catalog_entry_of(current, &entry)) {
+        fail(kMemory, "the definition cannot be encoded");
+        return;
+    }
+    auto adopt = [&]() {
+        tables_[{blk->table, blk->compnr}] = current;
+        layouts_.erase({blk->table, blk->compnr});
+    };
+
+    if (!stored_matches(stored, *from, type_of)) {
+        /* Already in the new form (an alter whose catalog entry was lost):
+         * nothing to change but the catalog. */
+        if (stored_matches(stored, *to, type_of)) {
+            if (action != 1) {
+                if (!storage_->save_definition(entry, &error)) {
+                    fail(storage_failure(kIllegalState), error);
+                    return;
+                }
+                adopt();
+            }
+            blk->result = 1;
+            return;
+        }
+        fail(kIllegalState, "the stored table " + from->table_name() +
+                                " does not have the columns of its definition");
+        return;
+    }
+
+    AlterPlan plan = plan_alter(*from, *to, defaults, storage_->traits(), type_of);
+    if (plan.needs_conversion) {
+        log_mesg(kFile, __LINE__, kComponent, 0, "Alter table %s (action %ld): %s: answered 3",
+                 from->table_name().c_str(), action, plan.why.c_str());
+        blk->result = 3;
+        return;
+    }
+    /* Rows kept as exact images need converting when the row buffer
+     * changes; values of a narrowed column must fit. */
+    bool images = false;
+    bool unfit = false;
+    std::string why;
+    if (plan.row_layout_changed || plan.narrowing) {
+        std::vector<unsigned char> converted(static_cast<size_t>(to->row_length()));
+        rc = storage_->scan_rows(
+            s, *from, !plan.narrowing,
+            [&](const unsigned char *row, bool image) {
+                images = images || image;
+                if (plan.narrowing &&
+                    !convert_row(*from, *to, plan, row, defaults, converted.data(), &why)) {
+                    unfit = true;
+                    return false;
+                }
+                return plan.narrowing; /* one image is enough to know */
+            },
+            &error);
+        if (rc != kOk) {
+            fail(rc, error);
+            return;
+        }
+    }
+    if (unfit) {
+        log_mesg(kFile, __LINE__, kComponent, 0, "Alter table %s (action %ld): %s: answered 3",
+                 from->table_name().c_str(), action, why.c_str());
+        blk->result = 3;
+        return;
+    }
+    bool identical = !plan.columns_changed && plan.drop_indexes.empty() &&
+                     plan.create_indexes.empty() && !(plan.row_layout_changed && images);
+    if (action == 1) {
+        blk->result = identical ? 1 : 0;
+        return;
+    }
+    if (identical) {
+        if (!storage_->save_definition(entry, &error)) {
+            fail(storage_failure(kIllegalState), error);
+            return;
+        }
+        adopt();
+        blk->result = 1;
+        return;
+    }
+    long answer = 0;
+    rc = storage_->alter_table(s, *from, *to, plan, defaults, entry, &answer, &error);
+    if (rc != kOk) {
+        fail(rc, error);
+        return;
+    }
+    if (answer != 0) {
+        log_mesg(kFile, __LINE__, kComponent, 0, "Alter table %s (action %ld): %s: answered %ld",
+                 from->table_name().c_str(), action, error.c_str(), answer);
+        blk->result = answer;
+        return;
+    }
+    adopt();
+    blk->result = 0;
 }
 
 } // namespace tdbdriver

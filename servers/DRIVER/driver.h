@@ -70,6 +70,7 @@ private:
     void database_action(commu_block *blk);
     void buffered_updates(commu_block *blk);
     void row_action(commu_block *blk);
+    void alter_table(commu_block *blk);
     /* Applies the update stores of a request; 0, or the first failure's
      * code with the detail error filled in. */
     long apply_updates(commu_block *blk, const std::vector<commu_update_table> &updates);

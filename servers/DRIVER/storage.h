@@ -7,11 +7,13 @@
 #ifndef DRIVER_STORAGE_H
 #define DRIVER_STORAGE_H
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "table_alter.h"
 #include "table_layout.h"
 
 namespace tdbdriver {
@@ -146,6 +148,36 @@ public:
     virtual long read_row(long session, const TableLayout &t, const unsigned char *key,
                           size_t key_length, bool locked, unsigned char *row,
                           std::string *error) = 0;
+
+    /* ---- alter table (request 15) ---- */
+    /* The database type of a layout column as describe_table names it. */
+    virtual std::string column_type(const LayoutColumn &c) const = 0;
+    /* What the database keeps of floating-point values exactly. */
+    virtual BackendTraits traits() const = 0;
+    /* The columns of the stored table as the database describes it; 506
+     * when the table does not exist. */
+    virtual long describe_table(long session, const TableLayout &t,
+                                std::vector<StoredColumn> *out, std::string *error) = 0;
+    /* Every row of the table read through the layout (only those kept as
+     * exact images with images_only): fn gets the row buffer and whether
+     * it came from the image; fn false stops the scan. */
+    virtual long scan_rows(long session, const TableLayout &t, bool images_only,
+                           const std::function<bool(const unsigned char *, bool)> &fn,
+                           std::string *error) = 0;
+    /*
+     * Changes the stored table from the layout from to the layout to as
+     * the plan says, in one database transaction (the session's open
+     * transaction is committed first): columns dropped, renamed, retyped
+     * and added (filled with the plan's values), indexes dropped and
+     * made, rows kept as exact images converted (convert_row with
+     * default_row) and the catalog entry stored. *answer 0 when done; 3
+     * when a row does not fit the new layout (nothing changed). Other
+     * failures roll back and return their code (100: rows refuse a new
+     * unique index).
+     */
+    virtual long alter_table(long session, const TableLayout &from, const TableLayout &to,
+                             const AlterPlan &plan, const unsigned char *default_row,
+                             const CatalogEntry &entry, long *answer, std::string *error) = 0;
 
     /* The tdb error number of the last failed catalog call (open,
      * load_catalog, save_definition, forget_definitions) when it has one

@@ -8,12 +8,14 @@
 
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 
 #include "qpd_dd.h"
@@ -676,7 +678,283 @@ public:
                         &ctid, row, error);
     }
 
+    /* ---- alter table ---- */
+
+    std::string column_type(const LayoutColumn &c) const override
+    {
+        return c.name == kRowImageColumn ? "bytea" : sql_type(c);
+    }
+    BackendTraits traits() const override { return kTraits; }
+
+    long describe_table(long session, const TableLayout &t, std::vector<StoredColumn> *out,
+                        std::string *error) override
+    {
+        out->clear();
+        Session &s = sessions_[session];
+        long rc = table_exists(s, t, error);
+        if (rc != kOk)
+            return rc;
+        Param name;
+        name.data = TableLayout::quote(t.table_name());
+        Result res;
+        rc = exec(s,
+                  "SELECT attname, format_type(atttypid, atttypmod) FROM pg_attribute"
+                  " WHERE attrelid = to_regclass($1) AND attnum > 0 AND NOT attisdropped"
+                  " ORDER BY attnum",
+                  {name}, &res, error);
+        if (rc != kOk)
+            return rc;
+        for (int r = 0; r < PQntuples(res.get()); r++)
+            out->push_back({PQgetvalue(res.get(), r, 0), PQgetvalue(res.get(), r, 1)});
+        return kOk;
+    }
+
+    long scan_rows(long session, const TableLayout &t, bool images_only,
+                   const std::function<bool(const unsigned char *, bool)> &fn,
+                   std::string *error) override
+    {
+        Session &s = sessions_[session];
+        long rc = table_exists(s, t, error);
+        if (rc != kOk)
+            return rc;
+        return scan(s, t, images_only, fn, nullptr, error);
+    }
+
+    long alter_table(long session, const TableLayout &from, const TableLayout &to,
+                     const AlterPlan &plan, const unsigned char *default_row,
+                     const CatalogEntry &entry, long *answer, std::string *error) override
+    {
+        *answer = 0;
+        Session &s = sessions_[session];
+        long rc = definition_start(s, error);
+        if (rc == kOk)
+            rc = table_exists(s, from, error);
+        if (rc != kOk)
+            return rc;
+        rc = exec(s, "BEGIN", {}, nullptr, error);
+        if (rc != kOk)
+            return rc;
+        rc = alter_steps(s, from, to, plan, default_row, entry, answer, error);
+        if (rc == kOk && *answer == 0)
+            return exec(s, "COMMIT", {}, nullptr, error);
+        rollback_quietly(s);
+        return rc;
+    }
+
 private:
+    struct Session;
+
+    /* A constant for a DEFAULT clause (no parameters there): numbers as
+     * text, texts and bytes through their hexadecimal form. */
+    static std::string literal_of(const LayoutColumn &c, const Value &v)
+    {
+        auto hex = [](const std::string &bytes) {
+            static const char digits[] = "0123456789abcdef";
+            std::string h;
+            for (unsigned char b : bytes) {
+                h += digits[b >> 4];
+                h += digits[b & 15];
+            }
+            return "decode('" + h + "', 'hex')";
+        };
+        switch (v.kind) {
+        case Kind::Integer:
+            return std::to_string(v.integer);
+        case Kind::Real:
+            return "'" + param_of(v).data + "'::" + sql_type(c);
+        case Kind::Text:
+            return "convert_from(" + hex(v.text) + ", 'UTF8')";
+        case Kind::Bytes:
+            break;
+        }
+        return hex(v.text);
+    }
+
+    /*
+     * The steps of an alter inside its transaction: columns dropped,
+     * renamed, retyped (ALTER COLUMN TYPE) and added (NOT NULL with the
+     * default row's value, the default removed again), changed indexes
+     * dropped and made, rows kept as exact images converted, rows of a
+     * narrowed column read through the new layout, the catalog entry.
+     */
+    long alter_steps(Session &s, const TableLayout &from, const TableLayout &to,
+                     const AlterPlan &plan, const unsigned char *default_row,
+                     const CatalogEntry &entry, long *answer, std::string *error)
+    {
+        const std::string table = "ALTER TABLE " + TableLayout::quote(to.table_name()) + " ";
+        std::vector<std::string> sql;
+        std::string drops;
+        for (int i : plan.dropped)
+            drops += (drops.empty() ? "" : ", ") + std::string("DROP COLUMN ") +
+                     TableLayout::quote(from.columns()[static_cast<size_t>(i)].name);
+        if (!drops.empty())
+            sql.push_back(table + drops);
+        std::string changes;
+        std::string defaults;
+        for (size_t i = 0; i < plan.columns.size(); i++) {
+            const AlterColumn &ac = plan.columns[i];
+            const LayoutColumn &nc = to.columns()[i];
+            const std::string name = TableLayout::quote(nc.name);
+            auto add = [&changes](const std::string &what) {
+                changes += (changes.empty() ? "" : ", ") + what;
+            };
+            if (ac.from < 0) {
+                add("ADD COLUMN " + name + " " + sql_type(nc) +
+                    (nc.kind == Kind::Real ? "" : " NOT NULL") + " DEFAULT " +
+                    literal_of(nc, ac.fill));
+                defaults += (defaults.empty() ? "" : ", ") + std::string("ALTER COLUMN ") + name +
+                            " DROP DEFAULT";
+                continue;
+            }
+            const LayoutColumn &oc = from.columns()[static_cast<size_t>(ac.from)];
+            if (ac.renamed)
+                sql.push_back(table + "RENAME COLUMN " + TableLayout::quote(oc.name) + " TO " +
+                              name);
+            if (ac.retyped) {
+                add("ALTER COLUMN " + name + " TYPE " + sql_type(nc) + " USING " + name +
+                    "::" + sql_type(nc));
+                if (nc.kind == Kind::Real && oc.kind != Kind::Real)
+                    add("ALTER COLUMN " + name + " DROP NOT NULL");
+            }
+        }
+        if (!changes.empty())
+            sql.push_back(table + changes);
+        if (!defaults.empty())
+            sql.push_back(table + defaults);
+        for (const std::string &name : plan.drop_indexes)
+            sql.push_back("DROP INDEX IF EXISTS " + TableLayout::quote(name));
+        for (int keynr : plan.create_indexes) {
+            const LayoutIndex *k = to.index(keynr);
+            if (k == nullptr)
+                continue;
+            sql.push_back("DROP INDEX IF EXISTS " + TableLayout::quote(k->name));
+            sql.push_back(index_sql(to, *k, false));
+        }
+        for (const std::string &statement : sql) {
+            long rc = exec(s, statement, {}, nullptr, error);
+            if (rc != kOk)
+                return rc;
+        }
+        if (plan.row_layout_changed) {
+            long rc = convert_images(s, from, to, plan, default_row, answer, error);
+            if (rc != kOk || *answer != 0)
+                return rc;
+        }
+        if (plan.narrowing) {
+            bool unfit = false;
+            long rc = scan(s, to, false, [](const unsigned char *, bool) { return true; }, &unfit,
+                           error);
+            if (rc != kOk)
+                return rc;
+            if (unfit) {
+                *answer = 3;
+                return kOk;
+            }
+        }
+        std::vector<Param> params(6);
+        params[0].data = entry.table;
+        params[1].data = std::to_string(entry.compnr);
+        params[2].data = std::to_string(entry.columns);
+        params[3].data = std::to_string(entry.indexes);
+        params[4].data = entry.column_list;
+        params[5].data.assign(entry.description.begin(), entry.description.end());
+        params[5].binary = true;
+        return exec(s,
+                    "INSERT INTO tdb_catalog"
+                    " (table_name, compnr, columns, indexes, column_list, description)"
+                    " VALUES ($1, $2, $3, $4, $5, $6)"
+                    " ON CONFLICT (table_name, compnr) DO UPDATE SET columns = EXCLUDED.columns,"
+                    " indexes = EXCLUDED.indexes, column_list = EXCLUDED.column_list,"
+                    " received = DEFAULT, description = EXCLUDED.description",
+                    params, nullptr, error);
+    }
+
+    /* Rows kept as exact images (still in the old layout) get the image
+     * of the new layout, or none, and every column from it. */
+    long convert_images(Session &s, const TableLayout &from, const TableLayout &to,
+                        const AlterPlan &plan, const unsigned char *default_row, long *answer,
+                        std::string *error)
+    {
+        Result res;
+        long rc = exec(s,
+                       "SELECT ctid, " + std::string(kRowImageColumn) + " FROM " +
+                           TableLayout::quote(to.table_name()) + " WHERE " + kRowImageColumn +
+                           " IS NOT NULL",
+                       {}, &res, error);
+        if (rc != kOk)
+            return rc;
+        std::string sql = "UPDATE " + TableLayout::quote(to.table_name()) + " SET ";
+        size_t n = 0;
+        for (const LayoutColumn &c : to.columns())
+            sql += TableLayout::quote(c.name) + " = $" + std::to_string(++n) + ", ";
+        sql += std::string(kRowImageColumn) + " = $" + std::to_string(++n);
+        sql += " WHERE ctid = $" + std::to_string(++n) + "::tid";
+        std::vector<unsigned char> old_row(static_cast<size_t>(from.row_length()));
+        std::vector<unsigned char> new_row(static_cast<size_t>(to.row_length()));
+        for (int r = 0; r < PQntuples(res.get()); r++) {
+            std::string image = bytes_of(res.get(), r, 1);
+            if (image.size() != static_cast<size_t>(from.data_length())) {
+                *error = "alter table " + to.table_name() + ": a row image of " +
+                         std::to_string(image.size()) + " bytes, the old layout has " +
+                         std::to_string(from.data_length());
+                return kIllegalState;
+            }
+            std::fill(old_row.begin(), old_row.end(), 0);
+            std::memcpy(old_row.data(), image.data(), image.size());
+            std::string why;
+            if (!convert_row(from, to, plan, old_row.data(), default_row, new_row.data(), &why)) {
+                *error = "alter table " + to.table_name() + ": " + why;
+                *answer = 3;
+                return kOk;
+            }
+            std::vector<Param> params = row_params(to, new_row.data());
+            Param where;
+            where.data = PQgetvalue(res.get(), r, 0);
+            params.push_back(where);
+            rc = exec(s, sql, params, nullptr, error);
+            if (rc != kOk)
+                return rc;
+        }
+        return kOk;
+    }
+
+    /* Reads every row (or every row kept as an image) through a layout;
+     * a row the layout cannot hold sets *unfit (when given) and stops, or
+     * answers 215. */
+    long scan(Session &s, const TableLayout &t, bool images_only,
+              const std::function<bool(const unsigned char *, bool)> &fn, bool *unfit,
+              std::string *error)
+    {
+        std::string sql = "SELECT ctid, " + all_columns(t) + " FROM " +
+                          TableLayout::quote(t.table_name());
+        if (images_only)
+            sql += std::string(" WHERE ") + kRowImageColumn + " IS NOT NULL";
+        Result res;
+        long rc = exec(s, sql, {}, &res, error);
+        if (rc != kOk)
+            return rc;
+        std::vector<unsigned char> buffer(static_cast<size_t>(t.row_length()));
+        int image_field = static_cast<int>(t.columns().size()) + 1;
+        for (int r = 0; r < PQntuples(res.get()); r++) {
+            std::vector<Value> got;
+            for (size_t c = 0; c < t.columns().size(); c++)
+                got.push_back(value_of(t.columns()[c], res.get(), r, static_cast<int>(c) + 1));
+            std::string image =
+                PQgetisnull(res.get(), r, image_field) ? "" : bytes_of(res.get(), r, image_field);
+            std::string why;
+            if (!t.values_to_row(got, image, buffer.data(), &why)) {
+                *error = "row of " + t.table_name() + " not readable: " + why;
+                if (unfit == nullptr)
+                    return kIllegalState;
+                *unfit = true;
+                return kOk;
+            }
+            if (!fn(buffer.data(), !image.empty()))
+                return kOk;
+        }
+        return kOk;
+    }
+
     struct Session {
         PGconn *conn = nullptr;
         TransactionState state = TransactionState::None;

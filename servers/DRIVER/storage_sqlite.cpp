@@ -12,7 +12,9 @@
 
 #include <cctype>
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <set>
 
@@ -152,6 +154,15 @@ std::string index_sql(const TableLayout &t, const LayoutIndex &k, bool if_not_ex
     for (size_t i = 0; i < k.columns.size(); i++)
         s += (i ? ", " : "") + TableLayout::quote(t.columns()[static_cast<size_t>(k.columns[i])].name);
     return s + ")";
+}
+
+/* The CREATE TABLE statement of a layout, under a given table name. */
+std::string create_sql(const TableLayout &t, const std::string &name)
+{
+    std::string create = "CREATE TABLE " + TableLayout::quote(name) + " (";
+    for (const LayoutColumn &c : t.columns())
+        create += TableLayout::quote(c.name) + " " + sql_type(c.kind) + ", ";
+    return create + TableLayout::quote(kRowImageColumn) + " BLOB)";
 }
 
 /* The counter columns (fields Refcntu and Refcntd) of a table. */
@@ -334,11 +345,7 @@ public:
             return kTableExists;
         }
         std::vector<std::string> sql;
-        std::string create = "CREATE TABLE " + TableLayout::quote(t.table_name()) + " (";
-        for (const LayoutColumn &c : t.columns())
-            create += TableLayout::quote(c.name) + " " + sql_type(c.kind) + ", ";
-        create += TableLayout::quote(kRowImageColumn) + " BLOB)";
-        sql.push_back(create);
+        sql.push_back(create_sql(t, t.table_name()));
         for (const LayoutIndex &k : t.indexes())
             if (k.in_database)
                 sql.push_back(index_sql(t, k, false));
@@ -660,7 +667,265 @@ public:
         return find(t, key, key_length, &rowid, row, error);
     }
 
+    /* ---- alter table ---- */
+
+    std::string column_type(const LayoutColumn &c) const override { return sql_type(c.kind); }
+    BackendTraits traits() const override { return traits_; }
+
+    long describe_table(long, const TableLayout &t, std::vector<StoredColumn> *out,
+                        std::string *error) override
+    {
+        out->clear();
+        long rc = need_table(t, error);
+        if (rc != kOk)
+            return rc;
+        std::string what = "describe " + t.table_name();
+        Statement st(db_, ("PRAGMA table_info(" + TableLayout::quote(t.table_name()) + ")").c_str());
+        if (!st.ok())
+            return map_sqlite(db_, sqlite3_errcode(db_), error, what);
+        int step;
+        while ((step = sqlite3_step(st.get())) == SQLITE_ROW) {
+            const auto *name = reinterpret_cast<const char *>(sqlite3_column_text(st.get(), 1));
+            const auto *type = reinterpret_cast<const char *>(sqlite3_column_text(st.get(), 2));
+            out->push_back({name ? name : "", type ? type : ""});
+        }
+        if (step != SQLITE_DONE)
+            return map_sqlite(db_, step, error, what);
+        return kOk;
+    }
+
+    long scan_rows(long, const TableLayout &t, bool images_only,
+                   const std::function<bool(const unsigned char *, bool)> &fn,
+                   std::string *error) override
+    {
+        long rc = need_table(t, error);
+        if (rc != kOk)
+            return rc;
+        return scan(t, images_only,
+                    [&fn](sqlite3_int64, const unsigned char *row, bool image) {
+                        return fn(row, image);
+                    },
+                    nullptr, error);
+    }
+
+    long alter_table(long session, const TableLayout &from, const TableLayout &to,
+                     const AlterPlan &plan, const unsigned char *default_row,
+                     const CatalogEntry &entry, long *answer, std::string *error) override
+    {
+        *answer = 0;
+        long rc = definition_step(session, error);
+        if (rc == kOk)
+            rc = need_table(from, error);
+        if (rc != kOk)
+            return rc;
+        std::string what = "alter table " + from.table_name();
+        rc = exec("BEGIN IMMEDIATE", error, what);
+        if (rc != kOk)
+            return rc;
+        rc = alter_steps(from, to, plan, default_row, entry, answer, error, what);
+        if (rc == kOk && *answer == 0)
+            rc = exec("COMMIT", error, what);
+        if (rc != kOk || *answer != 0)
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        return rc;
+    }
+
 private:
+    /*
+     * The steps of an alter inside its transaction. Changed columns: the
+     * table is made again in the new layout (CREATE, INSERT ... SELECT,
+     * DROP, RENAME: SQLite alters no column types) with every index;
+     * otherwise only the changed indexes are dropped and made. Then rows
+     * kept as exact images are converted and every row of a narrowed
+     * column is read through the new layout.
+     */
+    long alter_steps(const TableLayout &from, const TableLayout &to, const AlterPlan &plan,
+                     const unsigned char *default_row, const CatalogEntry &entry, long *answer,
+                     std::string *error, const std::string &what)
+    {
+        const std::string table = TableLayout::quote(to.table_name());
+        long rc = kOk;
+        if (plan.columns_changed) {
+            const std::string temp = to.table_name() + "_alter";
+            rc = exec("DROP TABLE IF EXISTS " + TableLayout::quote(temp), error, what);
+            if (rc == kOk)
+                rc = exec(create_sql(to, temp), error, what);
+            if (rc != kOk)
+                return rc;
+            std::string select;
+            std::vector<const Value *> fills;
+            for (size_t i = 0; i < plan.columns.size(); i++) {
+                const AlterColumn &ac = plan.columns[i];
+                if (ac.from < 0) {
+                    fills.push_back(&ac.fill);
+                    select += "?" + std::to_string(fills.size());
+                } else {
+                    std::string old =
+                        TableLayout::quote(from.columns()[static_cast<size_t>(ac.from)].name);
+                    select += ac.retyped ? "CAST(" + old + " AS " +
+                                               sql_type(to.columns()[i].kind) + ")"
+                                         : old;
+                }
+                select += ", ";
+            }
+            select += TableLayout::quote(kRowImageColumn);
+            std::string sql = "INSERT INTO " + TableLayout::quote(temp) + " (" +
+                              to.quoted_columns() + ") SELECT " + select + " FROM " + table;
+            Statement st(db_, sql.c_str());
+            if (!st.ok())
+                return map_sqlite(db_, sqlite3_errcode(db_), error, what);
+            for (size_t i = 0; i < fills.size(); i++)
+                bind_value(st.get(), static_cast<int>(i + 1), *fills[i]);
+            int step = sqlite3_step(st.get());
+            if (step != SQLITE_DONE)
+                return map_sqlite(db_, step, error, what);
+            rc = exec("DROP TABLE " + table, error, what);
+            if (rc == kOk)
+                rc = exec("ALTER TABLE " + TableLayout::quote(temp) + " RENAME TO " + table, error,
+                          what);
+            for (const LayoutIndex &k : to.indexes())
+                if (rc == kOk && k.in_database)
+                    rc = exec(index_sql(to, k, false), error, what);
+        } else {
+            for (const std::string &name : plan.drop_indexes)
+                if (rc == kOk)
+                    rc = exec("DROP INDEX IF EXISTS " + TableLayout::quote(name), error, what);
+            for (int keynr : plan.create_indexes) {
+                const LayoutIndex *k = to.index(keynr);
+                if (rc == kOk && k != nullptr)
+                    rc = exec("DROP INDEX IF EXISTS " + TableLayout::quote(k->name), error, what);
+                if (rc == kOk && k != nullptr)
+                    rc = exec(index_sql(to, *k, false), error, what);
+            }
+        }
+        if (rc != kOk)
+            return rc;
+        deferred_.erase(to.table_name());
+
+        if (plan.row_layout_changed) {
+            rc = convert_images(from, to, plan, default_row, answer, error, what);
+            if (rc != kOk || *answer != 0)
+                return rc;
+        }
+        if (plan.narrowing) {
+            bool unfit = false;
+            rc = scan(to, false, [](sqlite3_int64, const unsigned char *, bool) { return true; },
+                      &unfit, error);
+            if (rc != kOk)
+                return rc;
+            if (unfit) {
+                *answer = 3;
+                return kOk;
+            }
+        }
+        if (!write_definition(entry, error))
+            return kIllegalState;
+        return kOk;
+    }
+
+    /* Rows kept as exact images (still in the old layout) get the image
+     * of the new layout, or none, and every column from it. */
+    long convert_images(const TableLayout &from, const TableLayout &to, const AlterPlan &plan,
+                        const unsigned char *default_row, long *answer, std::string *error,
+                        const std::string &what)
+    {
+        std::vector<std::pair<sqlite3_int64, std::string>> images;
+        {
+            Statement st(db_, ("SELECT rowid, " + TableLayout::quote(kRowImageColumn) + " FROM " +
+                               TableLayout::quote(to.table_name()) + " WHERE " +
+                               TableLayout::quote(kRowImageColumn) + " IS NOT NULL")
+                                  .c_str());
+            if (!st.ok())
+                return map_sqlite(db_, sqlite3_errcode(db_), error, what);
+            int step;
+            while ((step = sqlite3_step(st.get())) == SQLITE_ROW) {
+                const char *p = static_cast<const char *>(sqlite3_column_blob(st.get(), 1));
+                images.emplace_back(sqlite3_column_int64(st.get(), 0),
+                                    std::string(p ? p : "", static_cast<size_t>(
+                                                                sqlite3_column_bytes(st.get(), 1))));
+            }
+            if (step != SQLITE_DONE)
+                return map_sqlite(db_, step, error, what);
+        }
+        std::string set;
+        for (const LayoutColumn &c : to.columns())
+            set += TableLayout::quote(c.name) + " = ?, ";
+        set += TableLayout::quote(kRowImageColumn) + " = ?";
+        Statement update(db_, ("UPDATE " + TableLayout::quote(to.table_name()) + " SET " + set +
+                               " WHERE rowid = ?")
+                                  .c_str());
+        if (!update.ok())
+            return map_sqlite(db_, sqlite3_errcode(db_), error, what);
+        std::vector<unsigned char> old_row(static_cast<size_t>(from.row_length()));
+        std::vector<unsigned char> new_row(static_cast<size_t>(to.row_length()));
+        for (const auto &[rowid, image] : images) {
+            if (image.size() != static_cast<size_t>(from.data_length())) {
+                *error = what + ": a row image of " + std::to_string(image.size()) +
+                         " bytes, the old layout has " + std::to_string(from.data_length());
+                return kIllegalState;
+            }
+            std::fill(old_row.begin(), old_row.end(), 0);
+            std::memcpy(old_row.data(), image.data(), image.size());
+            std::string why;
+            if (!convert_row(from, to, plan, old_row.data(), default_row, new_row.data(), &why)) {
+                *error = what + ": " + why;
+                *answer = 3;
+                return kOk;
+            }
+            sqlite3_reset(update.get());
+            sqlite3_clear_bindings(update.get());
+            int n = bind_row(update.get(), 1, to, new_row.data());
+            sqlite3_bind_int64(update.get(), n, rowid);
+            int step = sqlite3_step(update.get());
+            if (step != SQLITE_DONE)
+                return map_sqlite(db_, step, error, what);
+        }
+        return kOk;
+    }
+
+    /* Reads every row (or every row kept as an image) through a layout;
+     * a row the layout cannot hold sets *unfit (when given) and stops, or
+     * answers 215. */
+    long scan(const TableLayout &t, bool images_only,
+              const std::function<bool(sqlite3_int64, const unsigned char *, bool)> &fn,
+              bool *unfit, std::string *error)
+    {
+        std::string what = "read " + t.table_name();
+        std::string sql = "SELECT rowid, " + column_list(t) + " FROM " +
+                          TableLayout::quote(t.table_name());
+        if (images_only)
+            sql += " WHERE " + TableLayout::quote(kRowImageColumn) + " IS NOT NULL";
+        Statement st(db_, sql.c_str());
+        if (!st.ok())
+            return map_sqlite(db_, sqlite3_errcode(db_), error, what);
+        std::vector<unsigned char> buffer(static_cast<size_t>(t.row_length()));
+        int image_col = static_cast<int>(t.columns().size() + 1);
+        int step;
+        while ((step = sqlite3_step(st.get())) == SQLITE_ROW) {
+            std::vector<Value> values;
+            for (size_t i = 0; i < t.columns().size(); i++)
+                values.push_back(column_value(st.get(), static_cast<int>(i + 1), t.columns()[i].kind));
+            std::string image;
+            if (sqlite3_column_type(st.get(), image_col) != SQLITE_NULL) {
+                const auto *p = static_cast<const char *>(sqlite3_column_blob(st.get(), image_col));
+                image.assign(p ? p : "", static_cast<size_t>(sqlite3_column_bytes(st.get(), image_col)));
+            }
+            std::string why;
+            if (!t.values_to_row(values, image, buffer.data(), &why)) {
+                *error = "stored row of " + t.table_name() + " cannot be read: " + why;
+                if (unfit == nullptr)
+                    return kIllegalState;
+                *unfit = true;
+                return kOk;
+            }
+            if (!fn(sqlite3_column_int64(st.get(), 0), buffer.data(), !image.empty()))
+                return kOk;
+        }
+        if (step != SQLITE_DONE)
+            return map_sqlite(db_, step, error, what);
+        return kOk;
+    }
+
     struct Redo {
         CatalogEntry entry; /* a definition to write again */
         std::string forget; /* or a table code to forget again */

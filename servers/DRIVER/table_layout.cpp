@@ -576,6 +576,13 @@ bool TableLayout::key_to_values(int keynr, const unsigned char *key, size_t leng
     return true;
 }
 
+Value TableLayout::column_value(size_t column, const unsigned char *row,
+                                const BackendTraits &traits, bool *exact) const
+{
+    const LayoutColumn &c = columns_.at(column);
+    return element_value(c, row + c.offset, traits, exact);
+}
+
 std::string TableLayout::key_of_row(int keynr, const unsigned char *row) const
 {
     std::string key;

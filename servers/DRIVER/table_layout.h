@@ -138,6 +138,12 @@ public:
                        bool *exact) const;
     /* The key block of a key taken from a row buffer. */
     std::string key_of_row(int keynr, const unsigned char *row) const;
+    /* The value of one column (position in columns()) of a row buffer;
+     * *exact false when it has no exact form under traits. */
+    Value column_value(size_t column, const unsigned char *row, const BackendTraits &traits,
+                       bool *exact) const;
+    /* The definition's stored columns as received. */
+    const std::vector<commu_dd_column> &definition_columns() const { return source_; }
 
     /* Every column quoted for SQL, then tdb_row, joined by ", "; made
      * once, since each row written through a statement cache needs it. */
