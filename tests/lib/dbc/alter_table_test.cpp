@@ -383,6 +383,27 @@ TEST_F(AlterCheck, KeyArraysComparedDirectly)
     EXPECT_EQ(j.indexes_changed, 1);
 }
 
+TEST_F(AlterCheck, DomainAttributeTextsComeOutTogether)
+{
+    tdbtest::write_alter_domains(commutest::root());
+    const _dd_domain *legal = dddomain_with_read("daDom.s10abc");
+    const _dd_domain *illegal = dddomain_with_read("daDom.s10nox");
+    ASSERT_NE(legal, nullptr);
+    ASSERT_NE(illegal, nullptr);
+    const char *l = nullptr, *il = nullptr, *o = nullptr, *in = nullptr, *dm = nullptr;
+    extract_dom_attributes(legal, &l, &il, &o, &in, &dm);
+    EXPECT_STREQ(l, "ABC");
+    EXPECT_STREQ(il, "");
+    EXPECT_STREQ(o, "");
+    EXPECT_STREQ(in, "");
+    EXPECT_STREQ(dm, "");
+    extract_dom_attributes(illegal, nullptr, &il, nullptr, nullptr, nullptr);
+    EXPECT_STREQ(il, "XY");
+    extract_dom_attributes(nullptr, &l, &il, nullptr, nullptr, nullptr);
+    EXPECT_STREQ(l, "");
+    EXPECT_STREQ(il, "");
+}
+
 /* ---- type families and character subsets ------------------------------------------------------ */
 
 TEST(AlterTypes, BaseTypes)
