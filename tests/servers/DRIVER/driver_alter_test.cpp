@@ -120,7 +120,11 @@ protected:
             REQUIRE_PG_TEST_SERVER();
         store = std::make_unique<BackendDb>(GetParam());
         ASSERT_TRUE(c.ok());
-        ASSERT_EQ(c.start(store->driver(), store->args()).retval, 0);
+        /* A short wait for locks held by another session. */
+        std::string args = pg() ? pg_test_server() + " options='-csearch_path=" + store->where() +
+                                      " -clock_timeout=300'"
+                                : store->args();
+        ASSERT_EQ(c.start(store->driver(), args).retval, 0);
         session = c.attach_session();
         ASSERT_GT(session, 0);
     }
@@ -507,6 +511,24 @@ TEST_P(DriverAlter, ADroppedColumnLeavesTheTable)
     put_string(expect, 4, 20, "three");
     EXPECT_EQ(read_key("dbtst112", 0, std::string(reinterpret_cast<char *>(expect.data()), 4)),
               as_read(expect, 0));
+}
+
+TEST_P(DriverAlter, ATableHeldByAnotherSessionAnswers202AndStaysAsItWas)
+{
+    ASSERT_EQ(send_dd("dbtst111", 0), 0);
+    ASSERT_EQ(send_def(dictionary_of(session, "dbtst111", 0, 3).dd), 0);
+    ASSERT_EQ(table("dbtst111", 0, 4), 0);
+    long other = c.attach_session();
+    ASSERT_GT(other, 0);
+    ASSERT_EQ(table("dbtst111", 0, 7, 0, nullptr, other), 0) << "lock_table";
+    long result = -1;
+    std::vector<unsigned char> defaults = new_default_row("dbtst111");
+    EXPECT_EQ(alter("dbtst111", 0, kAlter, defaults, &result), 202);
+    EXPECT_EQ(columns("dbtst111_000").size(), 3u);
+    ASSERT_EQ(dbaction(3, other), 0) << "abort ends the lock";
+    EXPECT_EQ(alter("dbtst111", 0, kAlter, defaults, &result), 0);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(columns("dbtst111_000").size(), 4u);
 }
 
 /* ---- hand-made definitions --------------------------------------------------- */
