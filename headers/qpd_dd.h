@@ -121,6 +121,15 @@ struct _dd_domain {
 #define DD_ATTR_DM 4
 /* The attribute string number index (DD_ATTR_*) of a domain. */
 const char *dd_domain_attr(const struct _dd_domain *domain, int index);
+/*
+ * The five attribute strings of a domain at once: each out pointer that is
+ * not null receives the L (legal characters), IL (illegal characters), O,
+ * IF and DM text, in that order; "" for a missing text or a null domain.
+ * The texts belong to the dictionary.
+ */
+void extract_dom_attributes(const struct _dd_domain *domain, const char **legal,
+                            const char **illegal, const char **output,
+                            const char **input_format, const char **display_mask);
 
 struct _dd_domain_list {
     char package[3];

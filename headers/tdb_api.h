@@ -163,6 +163,11 @@ void reset_tdb_msg(void);
 /* An open table handle (tdb_open); owned by the API until tdb_close. */
 struct tdb_handle;
 
+/* Dictionary records (headers/qpd_dd.h). */
+struct _dd_table;
+struct _dd_column;
+struct _dd_key;
+
 /*
  * A bind entry, 32 bytes, supplied by the program in an array: the
  * variable's address (bytes 0-3), its length in bytes (4-5), its number of
@@ -297,6 +302,106 @@ int tdb_exec_db(int action, unsigned int trans_id);
 /* Sends the buffered updates of the transaction (request 11 per session).
  * 0, or -1 with tdb_errno (518, the driver's code; 520 as for tdb_exec_row). */
 int tdb_flush(unsigned int trans_id);
+
+/* ---- alter-table check ---------------------------------------------------------------------- */
+
+/* Actions of tdb_alter_table, passed on to the driver unchanged. */
+#define TDB_ALTER_CHECK 1        /* check only */
+#define TDB_ALTER_ALTER 2        /* alter in place */
+#define TDB_ALTER_AFTER_EXPORT 3 /* alter after the rows were exported */
+
+/* Results of tdb_alter_table (besides -1). */
+#define TDB_ALTER_IN_PLACE 0     /* the table must be changed in place */
+#define TDB_ALTER_NOTHING 1      /* the definitions match / nothing had to change */
+#define TDB_ALTER_EXPORT 2       /* the driver can change it after an export */
+#define TDB_ALTER_CONVERT 3      /* export, recreate, import with conversion */
+
+/*
+ * The differences between the current and the new definition of a table,
+ * filled by checkDDChanges (cleared by alterTableInfoInit first).
+ */
+struct tdb_alter_info {
+    int columns_changed; /* a column added or dropped, or a kept one changed
+                            its element count, base type or width */
+    int data_check;      /* stored values must be tested against a tighter domain */
+    int conversion;      /* every stored value of a kept column must be rewritten */
+    int indexes_changed; /* the keys differ */
+    int only_rcd_utc;    /* the added or dropped columns classified are all rcd_utc */
+};
+
+/*
+ * Decides how the table of handle must be brought from its current
+ * dictionary definition (mode 1) to the new one (mode 3) in company
+ * compnr (-1: the handle's default), and with action 2 or 3 lets the
+ * database driver make the changes it can make in place (request 15).
+ * ignore_domain not 0 skips every domain test of the comparison. Returns
+ * 0 (change in place needed), 1 (nothing to do / nothing had to change),
+ * 2 (the driver can change it after an export), 3 (export, recreate and
+ * import with conversion), or -1 with tdb_errno: 508, 519 (company above
+ * 999), 208 (alter_table not allowed), 513 (a definition is missing), 205
+ * (a default value that added elements receive violates its domain and
+ * the table holds rows), or what the cursor or the driver reported. The
+ * dictionary is left in mode 1.
+ */
+int tdb_alter_table(struct tdb_handle *handle, short compnr, int ignore_domain, int action);
+
+/* Clears a change record. */
+void alterTableInfoInit(struct tdb_alter_info *info);
+
+/*
+ * Compares the current and the new definition of table (8-character code)
+ * and fills info (ORing into it). 0, or -1 with tdb_errno 513 (either
+ * definition missing) or 205 (see checkSchemaChanges). Leaves the current
+ * dictionary selected.
+ */
+int checkDDChanges(const char *table, int ignore_domain, struct tdb_alter_info *info);
+
+/*
+ * The column steps of checkDDChanges: dropped, added and kept stored
+ * columns (combined and not-in-database columns take no part). An added
+ * column whose value in the new default row fails its domain gives 205
+ * and -1 unless ignore_domain is set. 0 or -1.
+ */
+int checkSchemaChanges(const struct _dd_table *current, const struct _dd_table *new_table,
+                       int ignore_domain, struct tdb_alter_info *info);
+
+/*
+ * Compares one kept column (current and new definition) and ORs the
+ * columns-changed, data-check and conversion flags into info. default_row
+ * is the new table's default row: when the column gains elements, the
+ * new column's value there must pass its domain (else 205 and -1) unless
+ * ignore_domain is set. 0 or -1.
+ */
+int checkColumnChanges(const struct _dd_column *current, const struct _dd_column *new_column,
+                       const unsigned char *default_row, int ignore_domain,
+                       struct tdb_alter_info *info);
+
+/*
+ * Compares two key arrays (in array order) and sets indexes_changed on
+ * the first difference: count, key number, A or DU attribute, or, for a
+ * key whose A attribute is not 0, its flattened stored columns. Returns 0.
+ */
+int checkIndexChanges(const struct _dd_key *current, int current_count,
+                      const struct _dd_key *new_keys, int new_count,
+                      struct tdb_alter_info *info);
+
+/*
+ * Makes the drivers of the transaction trans_id forget their copy of the
+ * definition of table (starting the table's drivers for the logical
+ * company compnr first, server request 8). 0, or -1 with tdb_errno.
+ */
+int invalidateServerDD(const struct _dd_table *table, int compnr, unsigned int trans_id);
+
+/* The base of a type code: TDB_TEXT, TDB_LONG_V, TDB_SET -> TDB_LONG;
+ * TDB_ENUM -> TDB_BYTE; every other code itself. */
+int getBaseTDBType(int type);
+/* 1 when the base type new_base holds every value of old_base (BYTE ->
+ * INTEGER, LONG, FLOAT, DOUBLE; INTEGER -> LONG, FLOAT, DOUBLE; LONG ->
+ * DOUBLE; FLOAT -> DOUBLE), else 0. */
+int isSubTDBType(int old_base, int new_base);
+/* 1 when every character of a (TSS text) occurs in b (an empty or null a
+ * always), else 0 (a not empty and b empty: 0). */
+int isCharSubSet(const char *a, const char *b);
 
 /* Sets the rows fetched per SQL query (taken from the resource
  * ssts_set_rows at first use, 3 when that is below 1); returns the old

@@ -1,13 +1,15 @@
 /*
- * tdb_placeholder.cpp: stand-ins for the per-table procedures (check,
- * alter, reorganize) that the run loop calls. Until the procedures are
- * built on real tables every table needs no reconfiguration: the check
- * says so and alter and reorganize succeed without touching anything.
- * Tests can replace the answer through tdb_placeholder_set_hook. The file
- * goes when the table reconfiguration procedure lands.
+ * tdb_placeholder.cpp: the test seam of the run loop's table procedures,
+ * and stand-ins for the table procedures not built yet: reorganizeTable
+ * (succeeds without touching anything), and the export and conversion
+ * steps of alterTable (alterTableNotAtomic, alterTableConvertRows), which
+ * fail the step with tdb_errno 215 and leave the table untouched. The
+ * stand-ins go when the dump-and-convert procedures land.
  */
 #include "tdb_placeholder.h"
 
+#include "al_log.h"
+#include "tdb_api.h"
 #include "tdb_output.h"
 #include "tdb_reconfig.h"
 
@@ -18,33 +20,37 @@ void tdb_placeholder_set_hook(TableProcedureHook hook)
     procedure_hook = hook;
 }
 
-int checkAlterTable(const char *table, int compnr, int /*ignoreDomain*/,
-                    int *alterKind)
+TableProcedureHook tdb_placeholder_hook(void)
 {
-    *alterKind = ALTER_NONE;
-    if (procedure_hook != nullptr)
-        return procedure_hook(RUN_CHECK, table, compnr, alterKind);
-    setMessage("No reconfiguration is required");
-    tdb_mess(32, 0, "%s", getMessage());
-    return 0;
+    return procedure_hook;
 }
 
-int alterTable(const char *table, int compnr, int /*ignoreDomain*/,
-               int /*recover*/)
-{
-    if (procedure_hook != nullptr) {
-        int kind = ALTER_NONE;
-        return procedure_hook(RUN_RECONFIGURE, table, compnr, &kind);
-    }
-    return 0;
-}
-
-int reorganizeTable(const char *table, int compnr, int /*ignoreDomain*/,
+int reorganizeTable(const char * /*table*/, int /*compnr*/, int /*ignoreDomain*/,
                     int /*recover*/)
 {
-    if (procedure_hook != nullptr) {
-        int kind = ALTER_NONE;
-        return procedure_hook(RUN_REORGANIZE, table, compnr, &kind);
-    }
     return 0;
+}
+
+/* The failure of a path that is not built yet: message printed and
+ * logged under "Alter Table", tdb_errno 215. */
+static int notAvailable(const char *path)
+{
+    tdb_errno = 215;
+    setMessage(MSG_PATH_NOT_AVAILABLE, path, tdb_errno);
+    tdb_mess(32, 0, "%s", getMessage());
+    log_mesg("tdb_tools/tdb_placeholder.cpp", __LINE__, "Alter Table", 0, "%s",
+             getMessage());
+    return -1;
+}
+
+int alterTableNotAtomic(tdb_handle * /*handle*/, const char * /*table*/,
+                        int /*compnr*/, int /*ignoreDomain*/)
+{
+    return notAvailable("export");
+}
+
+int alterTableConvertRows(tdb_handle * /*handle*/, const char * /*table*/,
+                          int /*compnr*/, int /*ignoreDomain*/, int /*recover*/)
+{
+    return notAvailable("export/import");
 }

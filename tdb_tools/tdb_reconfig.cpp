@@ -39,6 +39,7 @@
 #include "tdb_convert.h"
 #include "tdb_dump.h"
 #include "tdb_output.h"
+#include "tdb_placeholder.h"
 #include "tdb_util.h"
 #include "tss.h"
 
@@ -599,7 +600,9 @@ int reconfigureTables(STREAM *report, DsList *tables, DsList *companies,
             }
 
             int result;
-            switch (runMode) {
+            if (TableProcedureHook hook = tdb_placeholder_hook())
+                result = hook(runMode, table, physical, &alterKind);
+            else switch (runMode) {
             case RUN_CHECK:
                 result = checkAlterTable(table, physical, ignoreDomain,
                                          &alterKind);
@@ -641,6 +644,150 @@ int reconfigureTables(STREAM *report, DsList *tables, DsList *companies,
         }
     }
     return overall;
+}
+
+/* ---- table procedures: check and alter in place -------------------------- */
+
+static const char kSourceFile[] = "tdb_tools/tdb_reconfig.cpp";
+
+/* Table and database actions used by the procedures. */
+static const int kCreateIndex = 1;
+
+/* Writes the step's message to the log under a category. */
+static void logMessage(int line, const char *category)
+{
+    log_mesg(kSourceFile, line, category, 0, "%s", getMessage());
+}
+
+/* Opens table in company with the row buffer row, in the tool's session.
+ * On failure sets and prints "Cannot open table %s compnr %d (error %d)". */
+static tdb_handle *openTable(const char *table, int compnr, unsigned char *row)
+{
+    tdb_handle *handle = nullptr;
+    if (tdb_open(&handle, table, compnr, row, 0, gSessionId) != 0) {
+        setMessage("Cannot open table %s compnr %d (error %d)", table, compnr,
+                   tdb_errno);
+        tdb_mess(32, 0, "%s", getMessage());
+        return nullptr;
+    }
+    return handle;
+}
+
+/* Closes a handle keeping tdb_errno. */
+static void closeTable(tdb_handle *handle)
+{
+    const int saved = tdb_errno;
+    tdb_close(handle);
+    tdb_errno = saved;
+}
+
+void createIndexes(tdb_handle *handle, const char *table, int compnr)
+{
+    const _dd_table *definition = ddtable(table);
+    if (definition == nullptr)
+        return;
+    for (int i = 0; i < definition->nr_keys; i++) {
+        const _dd_key &key = definition->keys[i];
+        if (key.attr_a == 0)
+            continue;
+        int arg = key.keynr;
+        if (tdb_exec_table(handle, kCreateIndex, &arg, compnr) != 0 &&
+            tdb_errno != E_TDB_DUPLICATE_KEY)
+            tdb_mess(32, 1, "Create index %d failed (error %d)", key.keynr,
+                     tdb_errno);
+    }
+}
+
+int checkAlterTable(const char *table, int compnr, int ignoreDomain,
+                    int *alterKind)
+{
+    *alterKind = ALTER_NONE;
+    /* tdb_open refuses a handle without a row buffer; the check passes no
+     * rows, so the buffer is only there to satisfy it. */
+    std::vector<unsigned char> row(DD_MAX_ROW);
+    int result = 0;
+    tdb_handle *handle = openTable(table, compnr, row.data());
+    if (handle == nullptr)
+        return -1;
+    const int answer = tdb_alter_table(handle, static_cast<short>(compnr),
+                                       ignoreDomain, TDB_ALTER_CHECK);
+    closeTable(handle);
+    switch (answer) {
+    case TDB_ALTER_IN_PLACE:
+        setMessage("Reconfiguration is required");
+        *alterKind = ALTER_IN_PLACE;
+        break;
+    case TDB_ALTER_NOTHING:
+        setMessage("No reconfiguration is required");
+        *alterKind = ALTER_NONE;
+        break;
+    case TDB_ALTER_EXPORT:
+        setMessage("Reconfiguration with export is required");
+        *alterKind = ALTER_WITH_EXPORT;
+        break;
+    case TDB_ALTER_CONVERT:
+        setMessage("Reconfiguration with export/import is required.");
+        *alterKind = ALTER_CONVERT;
+        break;
+    default:
+        setMessage("Check for reconfiguration failed (error %d)", tdb_errno);
+        result = -1;
+        break;
+    }
+    tdb_mess(32, 0, "%s", getMessage());
+    return result;
+}
+
+int alterTable(const char *table, int compnr, int ignoreDomain, int recover)
+{
+    std::vector<unsigned char> row(DD_MAX_ROW);
+    tdb_handle *handle = openTable(table, compnr, row.data());
+    if (handle == nullptr)
+        return -1;
+    int result = 0;
+    if (recover) {
+        result = alterTableConvertRows(handle, table, compnr, ignoreDomain, 1);
+        closeTable(handle);
+        return result;
+    }
+    switch (tdb_alter_table(handle, static_cast<short>(compnr), ignoreDomain,
+                            TDB_ALTER_ALTER)) {
+    case TDB_ALTER_IN_PLACE:
+    case TDB_ALTER_NOTHING:
+        break;
+    case TDB_ALTER_EXPORT:
+        result = alterTableNotAtomic(handle, table, compnr, ignoreDomain);
+        break;
+    case TDB_ALTER_CONVERT:
+        result = alterTableConvertRows(handle, table, compnr, ignoreDomain, 0);
+        break;
+    default: {
+        const int error = tdb_errno;
+        if (error == E_TDB_CREATE_INDEX)
+            setMessage("Create indexes failed (error %d)", error);
+        else
+            setMessage("Reconfiguration failed (error %d)", error);
+        tdb_mess(32, 0, "%s", getMessage());
+        logMessage(__LINE__, "Alter Table");
+        if (error == E_TDB_NO_TABLE) {
+            /* Nothing is stored for the table: nothing to change. */
+            tdb_errno = 0;
+            break;
+        }
+        result = -1;
+        if (error == E_TDB_CREATE_INDEX)
+            break;
+        /* The driver may have dropped indexes before it failed. */
+        tdb_mess(32, 1, "%s", "");
+        tdb_mess(32, 1, "Recreating dropped indexes ... ");
+        createIndexes(handle, table, compnr);
+        tdb_mess(32, 0, "done");
+        tdb_errno = error;
+        break;
+    }
+    }
+    closeTable(handle);
+    return result;
 }
 
 /* ---- main --------------------------------------------------------------- */

@@ -63,6 +63,29 @@ int alterTable(const char *table, int compnr, int ignoreDomain, int recover);
 int reorganizeTable(const char *table, int compnr, int ignoreDomain,
                     int recover);
 
+struct tdb_handle;
+
+/*
+ * Inner steps of alterTable on the open current table handle. Each
+ * returns 0 or -1 and leaves the step's message and tdb_errno.
+ * alterTableNotAtomic: dump the rows, let the driver alter (action 3),
+ * rebuild from the dump on failure. alterTableConvertRows: dump (or, with
+ * recover set, take the dump left by an earlier run), recreate the table
+ * in the new layout and import the rows converted.
+ */
+int alterTableNotAtomic(struct tdb_handle *handle, const char *table, int compnr,
+                        int ignoreDomain);
+int alterTableConvertRows(struct tdb_handle *handle, const char *table, int compnr,
+                          int ignoreDomain, int recover);
+
+/*
+ * After a failed in-place alter: creates every index of the table's
+ * current definition whose A attribute is not 0 (table action 1 with the
+ * key number); a failure other than 108 prints "Create index %d failed
+ * (error %d)". Nothing stops the loop.
+ */
+void createIndexes(struct tdb_handle *handle, const char *table, int compnr);
+
 /* Settings of the run as start-up left them. */
 int tdbreconfig_commit_rate(void);
 int tdbreconfig_counter_rate(void);

@@ -67,6 +67,16 @@ const char *dd_domain_attr(const struct _dd_domain *domain, int index)
     return p;
 }
 
+void extract_dom_attributes(const struct _dd_domain *domain, const char **legal,
+                            const char **illegal, const char **output,
+                            const char **input_format, const char **display_mask)
+{
+    const char **out[] = {legal, illegal, output, input_format, display_mask};
+    for (int i = DD_ATTR_L; i <= DD_ATTR_DM; i++)
+        if (out[i] != nullptr)
+            *out[i] = dd_domain_attr(domain, i);
+}
+
 /* ---- error seam, memory ------------------------------------------------------ */
 
 static int qpd_errno_value;

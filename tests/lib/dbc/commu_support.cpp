@@ -31,8 +31,10 @@ struct ProcessEnvironment {
         setenv("PACKAGE_COMB", "test", 1);
         unsetenv("TSE_REM");
         dir.write("log/.keep", "");
+        /* Package "da" holds the small dictionaries of the alter-table
+         * tests (tests/support/alter_dictionary.h). */
         dir.write("lib/fd6.2.test", std::string("tt tools/tt7.6_a\ndb ") + DBC_DEMO_TSE +
-                                        "/appl/db6.2\n");
+                                        "/appl/db6.2\nda appl/da6.2\n");
     }
 };
 

@@ -37,8 +37,10 @@ struct ProcessEnvironment {
         setenv("USER", "drvuser", 1);
         dir.write("lib/user/u/udrvuser", "usertype: S\npacc: test\n");
         dir.write("tools/tt7.6_a/o6.2/ottiex1287", "");
+        /* Package "da" holds the small dictionaries of the alter-table
+         * tests (tests/support/alter_dictionary.h). */
         dir.write("lib/fd6.2.test", std::string("tt tools/tt7.6_a\ndb ") + DRIVER_DEMO_TSE +
-                                        "/appl/db6.2\n");
+                                        "/appl/db6.2\nda appl/da6.2\n");
         dir.write("lib/ipc_info", std::string("sqlite p ") + TDB_DRIVER_PATH +
                                       "\nsqlite_sock s " + TDB_DRIVER_PATH +
                                       "\npostgres p " + TDB_DRIVER_PATH +
