@@ -175,16 +175,7 @@ bool table_is_empty(tdb_handle *handle, int compnr, tdb_cursor_use *cursor)
 
 int getBaseTDBType(int type)
 {
-    switch (type) {
-    case TDB_TEXT:
-    case TDB_LONG_V:
-    case TDB_SET:
-        return TDB_LONG;
-    case TDB_ENUM:
-        return TDB_BYTE;
-    default:
-        return type;
-    }
+    return dd_base_type(type);
 }
 
 int isSubTDBType(int old_base, int new_base)

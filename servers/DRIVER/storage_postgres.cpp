@@ -24,6 +24,15 @@ namespace tdbdriver {
 
 namespace {
 
+/* Stores a catalog entry, replacing the one of the same table and company. */
+constexpr const char *kCatalogUpsert =
+    "INSERT INTO tdb_catalog"
+    " (table_name, compnr, columns, indexes, column_list, description)"
+    " VALUES ($1, $2, $3, $4, $5, $6)"
+    " ON CONFLICT (table_name, compnr) DO UPDATE SET columns = EXCLUDED.columns,"
+    " indexes = EXCLUDED.indexes, column_list = EXCLUDED.column_list,"
+    " received = DEFAULT, description = EXCLUDED.description";
+
 /* The catalog. The lock keeps two drivers that meet a new database at
  * the same moment from racing on the creation of the table. */
 constexpr const char *kCatalogSchema =
@@ -359,15 +368,8 @@ public:
                                     : reinterpret_cast<const char *>(e.description.data())};
         const int lengths[] = {0, 0, 0, 0, 0, static_cast<int>(e.description.size())};
         const int formats[] = {0, 0, 0, 0, 0, 1};
-        Result res(PQexecParams(
-            conn_,
-            "INSERT INTO tdb_catalog"
-            " (table_name, compnr, columns, indexes, column_list, description)"
-            " VALUES ($1, $2, $3, $4, $5, $6)"
-            " ON CONFLICT (table_name, compnr) DO UPDATE SET columns = EXCLUDED.columns,"
-            " indexes = EXCLUDED.indexes, column_list = EXCLUDED.column_list,"
-            " received = DEFAULT, description = EXCLUDED.description",
-            6, nullptr, values, lengths, formats, 0));
+        Result res(
+            PQexecParams(conn_, kCatalogUpsert, 6, nullptr, values, lengths, formats, 0));
         if (!res.command_ok())
             return fail("cannot store the definition of " + e.table, res.get(), error);
         return true;
@@ -919,14 +921,7 @@ private:
         params[4].data = entry.column_list;
         params[5].data.assign(entry.description.begin(), entry.description.end());
         params[5].binary = true;
-        return exec(s,
-                    "INSERT INTO tdb_catalog"
-                    " (table_name, compnr, columns, indexes, column_list, description)"
-                    " VALUES ($1, $2, $3, $4, $5, $6)"
-                    " ON CONFLICT (table_name, compnr) DO UPDATE SET columns = EXCLUDED.columns,"
-                    " indexes = EXCLUDED.indexes, column_list = EXCLUDED.column_list,"
-                    " received = DEFAULT, description = EXCLUDED.description",
-                    params, nullptr, error);
+        return exec(s, kCatalogUpsert, params, nullptr, error);
     }
 
     /* Rows kept as exact images (still in the old layout) get the image
@@ -949,21 +944,15 @@ private:
             sql += TableLayout::quote(c.name) + " = $" + std::to_string(++n) + ", ";
         sql += std::string(kRowImageColumn) + " = $" + std::to_string(++n);
         sql += " WHERE ctid = $" + std::to_string(++n) + "::tid";
-        std::vector<unsigned char> old_row(static_cast<size_t>(from.row_length()));
         std::vector<unsigned char> new_row(static_cast<size_t>(to.row_length()));
         for (int r = 0; r < PQntuples(res.get()); r++) {
-            std::string image = bytes_of(res.get(), r, 1);
-            if (image.size() != static_cast<size_t>(from.data_length())) {
-                *error = "alter table " + to.table_name() + ": a row image of " +
-                         std::to_string(image.size()) + " bytes, the old layout has " +
-                         std::to_string(from.data_length());
-                return kIllegalState;
-            }
-            std::fill(old_row.begin(), old_row.end(), 0);
-            std::memcpy(old_row.data(), image.data(), image.size());
             std::string why;
-            if (!convert_row(from, to, plan, old_row.data(), default_row, new_row.data(), &why)) {
+            const ImageConversion done = convert_image(from, to, plan, bytes_of(res.get(), r, 1),
+                                                       default_row, new_row.data(), &why);
+            if (done != ImageConversion::Converted) {
                 *error = "alter table " + to.table_name() + ": " + why;
+                if (done == ImageConversion::WrongSize)
+                    return kIllegalState;
                 *answer = 3;
                 return kOk;
             }

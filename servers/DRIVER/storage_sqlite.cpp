@@ -850,19 +850,15 @@ private:
                                   .c_str());
         if (!update.ok())
             return map_sqlite(db_, sqlite3_errcode(db_), error, what);
-        std::vector<unsigned char> old_row(static_cast<size_t>(from.row_length()));
         std::vector<unsigned char> new_row(static_cast<size_t>(to.row_length()));
         for (const auto &[rowid, image] : images) {
-            if (image.size() != static_cast<size_t>(from.data_length())) {
-                *error = what + ": a row image of " + std::to_string(image.size()) +
-                         " bytes, the old layout has " + std::to_string(from.data_length());
-                return kIllegalState;
-            }
-            std::fill(old_row.begin(), old_row.end(), 0);
-            std::memcpy(old_row.data(), image.data(), image.size());
             std::string why;
-            if (!convert_row(from, to, plan, old_row.data(), default_row, new_row.data(), &why)) {
+            const ImageConversion done =
+                convert_image(from, to, plan, image, default_row, new_row.data(), &why);
+            if (done != ImageConversion::Converted) {
                 *error = what + ": " + why;
+                if (done == ImageConversion::WrongSize)
+                    return kIllegalState;
                 *answer = 3;
                 return kOk;
             }

@@ -258,6 +258,23 @@ bool convert_row(const TableLayout &from, const TableLayout &to, const AlterPlan
     return true;
 }
 
+ImageConversion convert_image(const TableLayout &from, const TableLayout &to,
+                              const AlterPlan &plan, std::string_view image,
+                              const unsigned char *default_row, unsigned char *new_row,
+                              std::string *why)
+{
+    if (image.size() != static_cast<size_t>(from.data_length())) {
+        *why = "a row image of " + std::to_string(image.size()) + " bytes, the old layout has " +
+               std::to_string(from.data_length());
+        return ImageConversion::WrongSize;
+    }
+    std::vector<unsigned char> old_row(static_cast<size_t>(from.row_length()), 0);
+    std::memcpy(old_row.data(), image.data(), image.size());
+    return convert_row(from, to, plan, old_row.data(), default_row, new_row, why)
+               ? ImageConversion::Converted
+               : ImageConversion::ValueLost;
+}
+
 bool stored_matches(const std::vector<StoredColumn> &stored, const TableLayout &t,
                     const ColumnTypeOf &type_of)
 {

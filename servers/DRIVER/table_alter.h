@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -73,6 +74,23 @@ AlterPlan plan_alter(const TableLayout &from, const TableLayout &to,
 bool convert_row(const TableLayout &from, const TableLayout &to, const AlterPlan &plan,
                  const unsigned char *old_row, const unsigned char *default_row,
                  unsigned char *new_row, std::string *why);
+
+/* What became of a stored row image given to convert_image. */
+enum class ImageConversion {
+    Converted, /* new_row holds the row of the new layout */
+    WrongSize, /* the image is not as long as the old layout's data */
+    ValueLost, /* a value does not fit its new column (convert_row) */
+};
+
+/*
+ * convert_row for a row image as the row-image column keeps it (the data
+ * part of a row of the old layout): the image is placed in a zeroed row
+ * of the old layout and converted. *why says what went wrong.
+ */
+ImageConversion convert_image(const TableLayout &from, const TableLayout &to,
+                              const AlterPlan &plan, std::string_view image,
+                              const unsigned char *default_row, unsigned char *new_row,
+                              std::string *why);
 
 /* Does the stored table have exactly the columns of the layout (and the
  * row-image column), with the layout's database types? (order free,

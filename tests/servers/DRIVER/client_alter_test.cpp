@@ -42,21 +42,7 @@ constexpr int kNrRows = 8;
 constexpr int kCommit = 1;
 constexpr int kInsert = 22;   /* db_insert: sent at once */
 
-/* Runs body in a forked child: logon is once per process. */
-void in_child(const std::function<void()> &body)
-{
-    std::fflush(nullptr);
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        body();
-        std::fflush(nullptr);
-        _exit(::testing::Test::HasFailure() ? 1 : 0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
-}
+using drivertest::in_child;
 
 /* Log messages of the child, for the tests that look at them. */
 std::vector<std::string> g_log;

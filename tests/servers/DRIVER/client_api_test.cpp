@@ -28,21 +28,7 @@
 
 namespace {
 
-/* Runs body in a forked child: logon is once per process. */
-void in_child(const std::function<void()> &body)
-{
-    std::fflush(nullptr);
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        body();
-        std::fflush(nullptr);
-        _exit(::testing::Test::HasFailure() ? 1 : 0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
-}
+using drivertest::in_child;
 
 /* The API started and logged on as the tool does (the test root has the
  * user and the development-tools release). */

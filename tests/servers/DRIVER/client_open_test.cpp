@@ -30,21 +30,7 @@
 
 namespace {
 
-/* Runs body in a forked child: logon is once per process. */
-void in_child(const std::function<void()> &body)
-{
-    std::fflush(nullptr);
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        body();
-        std::fflush(nullptr);
-        _exit(::testing::Test::HasFailure() ? 1 : 0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
-}
+using drivertest::in_child;
 
 bool process_alive(pid_t pid) { return kill(pid, 0) == 0 || errno == EPERM; }
 

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -235,6 +237,21 @@ std::vector<std::string> missing_of(const commu_block &reply)
     for (const commu_missing_dd &m : reply.missing)
         out.push_back(std::string(m.table) + "/" + std::to_string(m.compnr));
     return out;
+}
+
+void in_child(const std::function<void()> &body)
+{
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        body();
+        std::fflush(nullptr);
+        _exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
 }
 
 } // namespace drivertest

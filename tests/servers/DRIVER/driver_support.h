@@ -9,6 +9,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,11 @@ commu_block table_action(long session, const std::string &table, int compnr, int
 commu_block dictionary_of(long session, const char *table, int compnr, int mode = 1);
 /* The missing-dictionary entries of a reply as "name/compnr" texts. */
 std::vector<std::string> missing_of(const commu_block &reply);
+
+/* Runs body in a forked child and expects it to end without a test
+ * failure: the tdb API logs on once per process, so each test that logs
+ * on does it in a child of its own. */
+void in_child(const std::function<void()> &body);
 
 } // namespace drivertest
 
