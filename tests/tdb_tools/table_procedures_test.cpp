@@ -2,7 +2,8 @@
  * table_procedures_test.cpp: the tool's check and in-place alter on real
  * tables: tdbreconfig runs as a user would, on the demo's reconfiguration
  * tables and small dictionaries of package "da", stored in an SQLite
- * database served by the real driver; the screen lines, the report codes
+ * database or a PostgreSQL schema served by the real driver; the screen
+ * lines, the report codes
  * (C0, C1, C2, C4, R0, R1) and what the database holds afterwards. Tables
  * that must hold rows are made beforehand through the tdb API in a forked
  * child.
@@ -12,19 +13,24 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "alter_dictionary.h"
+#include "backend_support.h"
 #include "qpd_dd.h"
 #include "run_program.h"
 #include "tdb_api.h"
 
 namespace {
 
+using drivertest::Backend;
+using drivertest::BackendDb;
 using tdbtest::RunOptions;
 using tdbtest::RunResult;
 using tdbtest::TempDir;
@@ -46,17 +52,20 @@ std::string reportLine(const std::string &tableAndCompany, const std::string &st
 
 const std::vector<tdbtest::AlterKeySpec> kKeyOnId = {{1, 1, 0, {"id"}}};
 
-class TableProcedures : public ::testing::Test {
+class TableProcedures : public ::testing::TestWithParam<Backend> {
 protected:
     void SetUp() override
     {
+        if (GetParam() == Backend::Postgres)
+            REQUIRE_PG_TEST_SERVER();
+        db_ = std::make_unique<BackendDb>(GetParam());
         dir_.write("lib/user/u/utester", "usertype: S\npacc: std\n");
         dir_.write("lib/fd6.2.std", std::string("tt tools/tt7.6_a\ndb ") + TOOLS_DEMO_TSE +
                                         "/appl/db6.2\n" + tdbtest::alter_package_line());
-        dir_.write("lib/ipc_info", std::string("sqlite p ") + TDB_DRIVER_PATH + "\n");
-        dir_.write("lib/tabledef6.2", "dbtst:*:sqlite(" + dir_.path() +
-                                          "/tables.db)\ndapro:*:sqlite(" + dir_.path() +
-                                          "/tables.db)\n");
+        dir_.write("lib/ipc_info", std::string("sqlite p ") + TDB_DRIVER_PATH + "\npostgres p " +
+                                       TDB_DRIVER_PATH + "\n");
+        const std::string server = db_->driver() + "(" + db_->args() + ")";
+        dir_.write("lib/tabledef6.2", "dbtst:*:" + server + "\ndapro:*:" + server + "\n");
         dir_.write("log/.keep", "");
         /* A long column turning into a float: rows must be converted. */
         tdbtest::write_alter_table(dir_.path(), "dapro001",
@@ -115,10 +124,23 @@ protected:
         ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "creating " << table;
     }
 
+    /* The stored columns of a database table, sorted. */
+    std::vector<std::string> columnsOf(const std::string &table)
+    {
+        std::vector<std::string> names = db_->query(
+            GetParam() == Backend::Sqlite
+                ? "select name from pragma_table_info('" + table + "')"
+                : "select column_name from information_schema.columns where table_schema = "
+                  "current_schema() and table_name = '" + table + "'");
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
     TempDir dir_;
+    std::unique_ptr<BackendDb> db_;
 };
 
-TEST_F(TableProcedures, CheckReportsEachKindFromRealTables)
+TEST_P(TableProcedures, CheckReportsEachKindFromRealTables)
 {
     RunResult r = run({"-c", "-N", "dbtst107", "dbtst108", "dapro001", "dbtst100", "dbtst120",
                        "-C", "112", "-R", "report"});
@@ -139,7 +161,7 @@ TEST_F(TableProcedures, CheckReportsEachKindFromRealTables)
                              "Cannot open table dbtst120 compnr 112 (error 513)"));
 }
 
-TEST_F(TableProcedures, CheckOfAColumnChangeAsksTheDriver)
+TEST_P(TableProcedures, CheckOfAColumnChangeAsksTheDriver)
 {
     createTable("dbtst111", 3);
     RunResult r = run({"-c", "-N", "dbtst111", "dbtst112", "-C", "112", "-R", "report"});
@@ -152,7 +174,7 @@ TEST_F(TableProcedures, CheckOfAColumnChangeAsksTheDriver)
                              "Check for reconfiguration failed (error 506)"));
 }
 
-TEST_F(TableProcedures, AlterChangesTablesInPlaceAndSkipsMissingOnes)
+TEST_P(TableProcedures, AlterChangesTablesInPlaceAndSkipsMissingOnes)
 {
     createTable("dbtst108", 2);
     createTable("dbtst111", 3);
@@ -170,6 +192,12 @@ TEST_F(TableProcedures, AlterChangesTablesInPlaceAndSkipsMissingOnes)
     EXPECT_NE(dir_.read("log/log.tdbreconfig").find("Reconfiguration failed (error 506)"),
               std::string::npos)
         << "logged under Alter Table";
+    /* In the database: dbtst111 has its new column with the default of
+     * the new dictionary in every row. */
+    EXPECT_EQ(columnsOf("dbtst111_112"),
+              (std::vector<std::string>{"descr", "id", "status", "tdb_row"}));
+    EXPECT_EQ(db_->query("select status from dbtst111_112"),
+              (std::vector<std::string>{"1", "1", "1"}));
     /* The altered table has its new column now: a check of the same
      * definitions finds what the driver reports for a table in line. */
     r = run({"-c", "-N", "dbtst111", "-C", "112", "-R", "report"});
@@ -177,7 +205,7 @@ TEST_F(TableProcedures, AlterChangesTablesInPlaceAndSkipsMissingOnes)
               reportLine("dbtst111112", "C0", 0, "No reconfiguration is required"));
 }
 
-TEST_F(TableProcedures, ConversionIsNotAvailableYetAndLeavesTheTable)
+TEST_P(TableProcedures, ConversionIsNotAvailableYetAndLeavesTheTable)
 {
     createTable("dapro001", 2);
     RunResult r = run({"-N", "dapro001", "-C", "112", "-R", "report"});
@@ -191,5 +219,11 @@ TEST_F(TableProcedures, ConversionIsNotAvailableYetAndLeavesTheTable)
     EXPECT_EQ(dir_.read("report"), reportLine("dapro001112", "C4", 0,
                                               "Reconfiguration with export/import is required."));
 }
+
+INSTANTIATE_TEST_SUITE_P(Backends, TableProcedures,
+                         ::testing::Values(Backend::Sqlite, Backend::Postgres),
+                         [](const ::testing::TestParamInfo<Backend> &info) {
+                             return std::string(drivertest::backend_name(info.param));
+                         });
 
 } // namespace
