@@ -63,7 +63,7 @@ protected:
         if (GetParam() == Backend::Postgres)
             REQUIRE_PG_TEST_SERVER();
         store = std::make_unique<BackendDb>(GetParam());
-        servers("S");
+        servers();
     }
     void TearDown() override
     {
@@ -73,12 +73,12 @@ protected:
     /* The server entry of the test's database. */
     std::string db() const { return store->driver() + "(" + store->args() + ")"; }
 
-    /* The tabledef: every dbtst and daalt table on a server list in
-     * which "S" stands for the test's database. */
-    void servers(std::string list)
+    /* The tabledef: every dbtst and dacli table on a server list whose
+     * first entry is the test's database, followed by the entries in
+     * more (for example "&audit"). */
+    void servers(const std::string &more = "")
     {
-        for (size_t at = list.find('S'); at != std::string::npos; at = list.find('S', at))
-            list.replace(at, 1, db()), at += db().size();
+        const std::string list = db() + more;
         tdbtest::TempDir::writeAt(drivertest::root(), "lib/tabledef6.2",
                                   "dbtst:*:" + list + "\ndacli:*:" + list + "\n");
     }
@@ -407,7 +407,7 @@ TEST_P(ClientAlter, DefaultOutsideItsDomainPassesOnAnEmptyOrMissingTable)
 
 TEST_P(ClientAlter, AuditedTableGainingOnlyRcdUtcIsLeftToTheDriver)
 {
-    servers("S&audit");
+    servers("&audit");
     tdbtest::write_alter_table(drivertest::root(), "dacli007", {{"id", "daDom.long"}}, kKeyOnId,
                                {{"id", "daDom.long"}, {"rcd_utc", "daDom.utc"}}, kKeyOnId);
     tdbtest::write_alter_table(drivertest::root(), "dacli008", {{"id", "daDom.long"}}, kKeyOnId,
@@ -437,7 +437,7 @@ TEST_P(ClientAlter, TableOnTwoDatabaseDriversNeedsConversionForColumns)
     BackendDb second(GetParam());
     const std::string other = second.driver() + "(" + second.args() + ")";
     second.disconnect();
-    servers("S&" + other);
+    servers("&" + other);
     tdbtest::write_alter_table(drivertest::root(), "dacli009", {{"id", "daDom.long"}}, kKeyOnId,
                                {{"id", "daDom.long"}, {"x", "daDom.long"}}, kKeyOnId);
     tdbtest::write_alter_table(drivertest::root(), "dacli010",
